@@ -1,0 +1,45 @@
+#include "engine/ResultModel.h"
+
+#include <cassert>
+
+void ResultModel::addRow(std::string hopText)
+{
+    rows_.emplace_back();
+    rows_.back()[0] = std::move(hopText);
+    ++revision_;
+}
+
+const std::string &ResultModel::cell(int row, int column) const
+{
+    return this->row(row)[static_cast<size_t>(column)];
+}
+
+void ResultModel::setCell(int row, int column, std::string text)
+{
+    assert(row >= 1 && row <= rowCount() && column >= 0 && column < columnCount);
+    std::string &c = rows_[static_cast<size_t>(row - 1)][static_cast<size_t>(column)];
+    if (c != text) {
+        c = std::move(text);
+        ++revision_;
+    }
+}
+
+const ResultModel::Row &ResultModel::row(int row) const
+{
+    assert(row >= 1 && row <= rowCount());
+    return rows_[static_cast<size_t>(row - 1)];
+}
+
+void ResultModel::removeAllRows()
+{
+    rows_.clear();
+    ++revision_;
+}
+
+void ResultModel::setNotes(std::string text)
+{
+    if (notes_ != text) {
+        notes_ = std::move(text);
+        ++revision_;
+    }
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The result table and the Notes text as plain data. Rows are addressed from 1
+// (row n is hop n); column 0 is the Hop text, columns 1..11 the sub-items
+// IP address, Hostname, Sent, Recv, Loss %, Best, Avg, Worst, Last, MTU, Asym/TTL.
+// Every change bumps revision(), so a view can refresh only when something changed.
+class ResultModel {
+public:
+    static constexpr int columnCount = 12;
+    using Row = std::array<std::string, columnCount>;
+
+    int rowCount() const { return static_cast<int>(rows_.size()); }
+    // Adds a row at the end with its Hop text; the sub-items start empty.
+    void addRow(std::string hopText);
+    const std::string &cell(int row, int column) const;
+    void setCell(int row, int column, std::string text);
+    const Row &row(int row) const;
+    void removeAllRows();
+
+    const std::string &notes() const { return notes_; }
+    void setNotes(std::string text);
+
+    uint64_t revision() const { return revision_; }
+
+private:
+    std::vector<Row> rows_;
+    std::string notes_;
+    uint64_t revision_ = 0;
+};

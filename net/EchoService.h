@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+// IP status codes of an echo reply, the values the Windows ICMP API uses.
+namespace IpStatus {
+inline constexpr uint32_t success = 0;
+inline constexpr uint32_t bufTooSmall = 11001;
+inline constexpr uint32_t destNetUnreachable = 11002;
+inline constexpr uint32_t destHostUnreachable = 11003;
+inline constexpr uint32_t destProtUnreachable = 11004;
+inline constexpr uint32_t destPortUnreachable = 11005;
+inline constexpr uint32_t noResources = 11006;
+inline constexpr uint32_t packetTooBig = 11009;
+inline constexpr uint32_t reqTimedOut = 11010;
+inline constexpr uint32_t badSourceRoute = 11012;
+inline constexpr uint32_t ttlExpiredTransit = 11013;
+inline constexpr uint32_t ttlExpiredReassem = 11014;
+inline constexpr uint32_t paramProblem = 11015;
+inline constexpr uint32_t sourceQuench = 11016;
+inline constexpr uint32_t generalFailure = 11050;
+} // namespace IpStatus
+
+// Request options of one echo request.
+struct IpOptionInformation {
+    static constexpr uint8_t dontFragment = 2; // value of flags for DF
+    uint8_t ttl = 0;
+    uint8_t tos = 0;
+    uint8_t flags = 0;
+};
+
+// What one echo request produced. On a time-out replyCount is 0 and status
+// still reads reqTimedOut.
+struct IcmpEchoReply {
+    uint32_t replyCount = 0;
+    uint32_t address = 0;       // source of the reply, network byte order
+    uint32_t status = IpStatus::reqTimedOut;
+    uint32_t roundTripTime = 0; // whole milliseconds
+    uint8_t ttl = 0;            // TTL of the reply as it arrived
+};
+
+// Why no handle could be opened, for the user's message.
+struct EchoOpenFailure {
+    int datagramErrno = 0; // errno of socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP)
+    int rawErrno = 0;      // errno of socket(AF_INET, SOCK_RAW, IPPROTO_ICMP)
+    // One line naming the failing calls and the fix that applies
+    // (net.ipv4.ping_group_range or CAP_NET_RAW).
+    std::string reason;
+};
+
+// One open handle: one socket, one request outstanding at a time.
+class EchoHandle {
+public:
+    virtual ~EchoHandle() = default;
+    // Sends one echo request and blocks until its reply or the time-out.
+    // Returns the reply count (0 or 1), also stored in reply.replyCount.
+    virtual uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+                              const IpOptionInformation &options, IcmpEchoReply &reply,
+                              uint32_t timeoutMs) = 0;
+};
+
+// The ICMP echo service: opens handles. Closing a handle is destroying it.
+class EchoService {
+public:
+    // Called about every 10-16 ms while a request waits for its reply, so the
+    // window can process its events. Returning false abandons the wait: the
+    // request then reports a time-out (count 0, status reqTimedOut).
+    using IdleHook = std::function<bool()>;
+
+    virtual ~EchoService() = default;
+    // Null when no handle can be opened; the reason is then in lastOpenFailure().
+    virtual std::unique_ptr<EchoHandle> openHandle() = 0;
+    virtual EchoOpenFailure lastOpenFailure() const = 0;
+    virtual void setIdleHook(IdleHook hook) = 0;
+};

@@ -1,0 +1,2 @@
+// Replaced by the echo service and the look-ups.
+namespace {}

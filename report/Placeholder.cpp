@@ -1,0 +1,2 @@
+// Replaced by the clipboard report.
+namespace {}

@@ -1,0 +1,6 @@
+#include "ui/MainWindow.h"
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+{
+    setWindowTitle(QStringLiteral("Korvalen"));
+}
