@@ -16,17 +16,12 @@ int enable(int fd, int name)
     return setsockopt(fd, IPPROTO_IP, name, &on, sizeof on);
 }
 
-// Binding to port 0 picks the echo id; without IP_RECVERR a time-exceeded
-// probe would simply time out; IP_RECVTTL brings the arriving TTL.
-bool setUp(int fd, uint16_t &id)
+// The kernel binds the socket to a free port at the first send and uses the
+// port as the echo id, whatever id the request carries; so no bind here.
+// Without IP_RECVERR a time-exceeded probe would simply time out; IP_RECVTTL
+// brings the arriving TTL.
+bool setUp(int fd)
 {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    socklen_t length = sizeof local;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0
-        || getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) != 0)
-        return false;
-    id = ntohs(local.sin_port);
     return enable(fd, IP_RECVERR) == 0 && enable(fd, IP_RECVTTL) == 0;
 }
 
@@ -71,14 +66,13 @@ DatagramEchoHandle::open(std::shared_ptr<const EchoService::IdleHook> idleHook)
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0)
         return nullptr;
-    uint16_t id = 0;
-    if (!setUp(fd, id)) {
+    if (!setUp(fd)) {
         const int error = errno;
         close(fd);
         errno = error;
         return nullptr;
     }
-    return std::make_unique<DatagramEchoHandle>(fd, id, std::move(idleHook));
+    return std::make_unique<DatagramEchoHandle>(fd, 0, std::move(idleHook));
 }
 
 void DatagramEchoHandle::discardStale()

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <linux/icmp.h>
 #include <netinet/in.h>
-#include <random>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,12 +16,6 @@ bool setFilter(int fd)
     filter.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_SOURCE_QUENCH)
                     | (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
     return setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) == 0;
-}
-
-uint16_t randomId()
-{
-    std::random_device device;
-    return static_cast<uint16_t>(device());
 }
 
 } // namespace
@@ -40,7 +33,7 @@ std::unique_ptr<RawEchoHandle> RawEchoHandle::open(std::shared_ptr<const EchoSer
         errno = error;
         return nullptr;
     }
-    return std::make_unique<RawEchoHandle>(fd, randomId(), std::move(idleHook));
+    return std::make_unique<RawEchoHandle>(fd, randomWord(), std::move(idleHook));
 }
 
 void RawEchoHandle::discardStale()

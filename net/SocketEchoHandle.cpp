@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
@@ -12,33 +13,26 @@ namespace {
 
 // The window wants a chance to process its events this often while we wait.
 constexpr auto idleSlice = std::chrono::milliseconds(12);
-// Larger than any IP datagram.
-constexpr size_t receiveBufferSize = 65536;
-
-int setIntOption(int fd, int level, int name, int value)
-{
-    return setsockopt(fd, level, name, &value, sizeof value);
-}
-
 timespec toTimespec(SocketEchoHandle::Clock::duration duration)
 {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
     return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
 }
 
-uint16_t randomSequenceStart()
-{
-    std::random_device device;
-    return static_cast<uint16_t>(device());
-}
-
 } // namespace
 
 SocketEchoHandle::SocketEchoHandle(int fd, uint16_t id,
                                    std::shared_ptr<const EchoService::IdleHook> idleHook)
-    : fd_(fd), id_(id), sequence_(randomSequenceStart()), idleHook_(std::move(idleHook)),
-      buffer_(receiveBufferSize)
+    : fd_(fd), id_(id), sequence_(randomWord()), idleHook_(std::move(idleHook)),
+      buffer_(std::make_unique_for_overwrite<uint8_t[]>(bufferSize))
 {
+}
+
+// Seeded once: a handle is opened for every probe of a trace.
+uint16_t SocketEchoHandle::randomWord()
+{
+    thread_local std::mt19937 generator{std::random_device{}()};
+    return static_cast<uint16_t>(generator());
 }
 
 SocketEchoHandle::~SocketEchoHandle()
@@ -54,15 +48,12 @@ uint32_t SocketEchoHandle::sendEcho(uint32_t destination, std::span<const uint8_
     const uint16_t sequence = ++sequence_;
     if (!applyOptions(options))
         return finish(reply, IpStatus::generalFailure);
-    discardStale();
+    if (used_)
+        discardStale();
+    used_ = true;
     const auto request = IcmpPacket::buildEchoRequest(id_, sequence, payload);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = destination;
-
     const auto sentAt = Clock::now();
-    if (sendto(fd_, request.data(), request.size(), 0, reinterpret_cast<const sockaddr *>(&to),
-               sizeof to) < 0)
+    if (!transmit(destination, request, options))
         return sendFailed(errno, reply);
     const auto match =
         awaitAnswer(destination, sequence, sentAt + std::chrono::milliseconds(timeoutMs));
@@ -87,12 +78,46 @@ bool SocketEchoHandle::applyOptions(const IpOptionInformation &options)
                               : IP_PMTUDISC_DONT;
     // A pending error from an earlier request's late ICMP error would
     // otherwise fail this send; reading SO_ERROR clears it.
-    int pending = 0;
-    socklen_t length = sizeof pending;
-    getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
-    return setIntOption(fd_, IPPROTO_IP, IP_TTL, options.ttl) == 0
-        && setIntOption(fd_, IPPROTO_IP, IP_TOS, options.tos) == 0
-        && setIntOption(fd_, IPPROTO_IP, IP_MTU_DISCOVER, discovery) == 0;
+    if (used_) {
+        int pending = 0;
+        socklen_t length = sizeof pending;
+        getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
+    }
+    return setOption(IP_MTU_DISCOVER, discovery, applied_.discovery);
+}
+
+// TTL and TOS travel as control messages of the send itself: a handle is
+// opened per probe, and every system call counts in a fast trace.
+bool SocketEchoHandle::transmit(uint32_t destination, std::span<const uint8_t> request,
+                                const IpOptionInformation &options)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = destination;
+    iovec data{const_cast<uint8_t *>(request.data()), request.size()};
+    alignas(cmsghdr) char control[2 * CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{&to, sizeof to, &data, 1, control, sizeof control, 0};
+    const int values[2][2] = {{IP_TTL, options.ttl}, {IP_TOS, options.tos}};
+    cmsghdr *entry = CMSG_FIRSTHDR(&message);
+    for (const auto &value : values) {
+        entry->cmsg_level = IPPROTO_IP;
+        entry->cmsg_type = value[0];
+        entry->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(entry), &value[1], sizeof(int));
+        entry = CMSG_NXTHDR(&message, entry);
+    }
+    return sendmsg(fd_, &message, 0) >= 0;
+}
+
+bool SocketEchoHandle::setOption(int name, int value, int &applied)
+{
+    if (value == applied)
+        return true;
+    applied = -1;
+    if (setsockopt(fd_, IPPROTO_IP, name, &value, sizeof value) != 0)
+        return false;
+    applied = value;
+    return true;
 }
 
 uint32_t SocketEchoHandle::finish(IcmpEchoReply &reply, uint32_t status)
@@ -123,6 +148,9 @@ uint32_t SocketEchoHandle::sendFailed(int error, IcmpEchoReply &reply)
 std::optional<SocketEchoHandle::Match>
 SocketEchoHandle::awaitAnswer(uint32_t destination, uint16_t sequence, Clock::time_point deadline)
 {
+    // On a fast path the reply is often queued by the time the send returns.
+    if (auto match = readReady(POLLIN, destination, sequence))
+        return match;
     const bool idle = idleHook_ && *idleHook_;
     auto idleDue = Clock::now() + idleSlice;
     for (;;) {

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
-#include <vector>
+#include <span>
 
 // What both socket backends share: the socket, the per-send options, the
 // sequence numbers and the wait for the answer on the monotonic clock.
@@ -36,7 +36,9 @@ protected:
     static constexpr int maxReadsPerWake = 64;
 
     int fd() const { return fd_; }
-    std::vector<uint8_t> &buffer() { return buffer_; }
+    std::span<uint8_t> buffer() { return {buffer_.get(), bufferSize}; }
+    // Random 16 bits: ids and first sequence numbers of new sockets.
+    static uint16_t randomWord();
 
     // Throws away what earlier requests left queued on the socket.
     virtual void discardStale() = 0;
@@ -45,16 +47,27 @@ protected:
                                            uint16_t sequence) = 0;
 
 private:
+    static constexpr size_t bufferSize = 65536; // larger than any IP datagram
+    // The socket's current discovery mode, so only changes cost a call; -1 is not known.
+    struct Applied {
+        int discovery = -1;
+    };
+
     bool applyOptions(const IpOptionInformation &options);
     uint32_t finish(IcmpEchoReply &reply, uint32_t status);
     uint32_t sendFailed(int error, IcmpEchoReply &reply);
     std::optional<Match> awaitAnswer(uint32_t destination, uint16_t sequence,
                                      Clock::time_point deadline);
     bool callIdleHook() const;
+    bool setOption(int name, int value, int &applied);
+    bool transmit(uint32_t destination, std::span<const uint8_t> request,
+                  const IpOptionInformation &options);
 
     int fd_;
     uint16_t id_;
     uint16_t sequence_;
     std::shared_ptr<const EchoService::IdleHook> idleHook_;
-    std::vector<uint8_t> buffer_;
+    std::unique_ptr<uint8_t[]> buffer_;
+    Applied applied_;
+    bool used_ = false;
 };

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 // These tests move the test process into a network namespace of its own, so
@@ -113,6 +115,48 @@ TEST_P(EchoLoopback, EchoReplyHasStatusZeroSourceAndTtl)
         EXPECT_EQ(reply.ttl, 64);
         EXPECT_LT(reply.roundTripTime, 2000u);
     }
+}
+
+// The request as the wire sees it, read by a raw socket of the test's own.
+struct WireRequest {
+    uint8_t tos = 0, ttl = 0;
+    bool dontFragment = false;
+    size_t length = 0;
+};
+
+std::optional<WireRequest> nextRequest(int sniffer)
+{
+    std::vector<uint8_t> packet(65536);
+    for (;;) {
+        pollfd entry{sniffer, POLLIN, 0};
+        if (poll(&entry, 1, 1000) <= 0)
+            return std::nullopt;
+        const ssize_t length = recv(sniffer, packet.data(), packet.size(), 0);
+        const size_t ihl = static_cast<size_t>(packet[0] & 0x0f) * 4;
+        if (length < 28 || packet[ihl] != IcmpPacket::typeEchoRequest)
+            continue;
+        return WireRequest{packet[1], packet[8], (packet[6] & 0x40) != 0,
+                           static_cast<size_t>(packet[2] << 8 | packet[3])};
+    }
+}
+
+TEST_P(EchoLoopback, TtlTosSizeAndDontFragmentReachTheWire)
+{
+    const int sniffer = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    ASSERT_GE(sniffer, 0);
+    const std::vector<uint8_t> payload(100, 'a');
+    for (const uint8_t flags : {uint8_t{0}, IpOptionInformation::dontFragment}) {
+        IcmpEchoReply reply;
+        handle->sendEcho(loopback, payload, {37, 0xb8, flags}, reply, 2000);
+        EXPECT_EQ(reply.status, IpStatus::success);
+        const auto request = nextRequest(sniffer);
+        ASSERT_TRUE(request);
+        EXPECT_EQ(request->ttl, 37);
+        EXPECT_EQ(request->tos, 0xb8);
+        EXPECT_EQ(request->length, 128u);
+        EXPECT_EQ(request->dontFragment, flags != 0);
+    }
+    close(sniffer);
 }
 
 TEST_P(EchoLoopback, OversizeProbePassesFragmentedButNotWithDontFragment)
