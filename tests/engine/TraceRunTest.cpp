@@ -290,19 +290,26 @@ TEST_P(ClosingWindow, EndsTheTraceWithoutAnotherProbeOrWindowCall)
     settings.optMaxRuns = 3;
     settings.optResolveNames = c.resolveNames;
     settings.optFindMtu = c.findMtu;
+    net.addName("10.0.0.2", "r2.example");
+    uint64_t revisionAtClose = 0;
+    const auto close = [&] {
+        ops.close();
+        revisionAtClose = engine.results.revision();
+    };
     if (c.closeAtYield > 0)
-        ops.closeAtYield(c.closeAtYield);
+        ops.atYield(c.closeAtYield, close);
     if (c.closeAtRequest > 0)
         net.onRequest([&](const EchoRequest &, size_t n) {
             if (n == c.closeAtRequest)
-                ops.close();
+                close();
         });
     if (c.closeAtLookup)
         net.onReverseLookup([&](const std::string &dotted) {
             if (dotted == c.closeAtLookup)
-                ops.close();
+                close();
         });
     trace();
+    EXPECT_EQ(engine.results.revision(), revisionAtClose) << c.moment << ": results written";
     EXPECT_TRUE(ops.closing()) << c.moment;
     EXPECT_EQ(net.requestCount(), c.requestsSent) << c.moment;
     EXPECT_EQ(ops.callsAfterClose(), 0) << c.moment;

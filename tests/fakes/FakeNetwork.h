@@ -53,6 +53,9 @@ struct EchoRequest {
 class FakeNetwork : public EchoService, public Resolver {
 public:
     FakeHop &hop(int ttl) { return hops_[ttl]; }
+    // Every hop's sequences start from their first element again (for a
+    // further trace on the same script); the recorded requests stay.
+    void rewind() { state_.clear(); }
 
     // ---- echo service
     std::unique_ptr<EchoHandle> openHandle() override;
