@@ -79,7 +79,8 @@ start_delayline() { # start_delayline MS
         return 0
     fi
     mkdir -p "$STATE"
-    x dl "$DELAYLINE" r1 far "$1" </dev/null >"$STATE/delayline.log" 2>&1 &
+    # not through x(): $! must be the program itself (ip netns exec execs it)
+    ip netns exec "${P}dl" "$DELAYLINE" r1 far "$1" </dev/null >"$STATE/delayline.log" 2>&1 &
     echo $! >"$STATE/delayline.pid"
     echo "$1" >"$STATE/delay"
     wait_reply far 10.77.11.2 || { echo "testbed: far does not answer" >&2; return 1; }
