@@ -55,7 +55,10 @@ on_src ip route flush cache
 check "df over the 1400 link: packet too big from r2" 11009 "$(outcome --df --size 1373 $DST | cut -d' ' -f1)"
 check "df 1400 bytes pass" 0 "$(outcome --df --size 1372 $DST | cut -d' ' -f1)"
 check "no df: 1401 bytes are fragmented and pass" 0 "$(outcome --size 1373 $DST | cut -d' ' -f1)"
-check "df larger than the local link fails at once" 11009 "$(outcome --df --size 1473 $DST | cut -d' ' -f1)"
+local_fail=$(probe --df --size 1473 $DST)
+check "df larger than the local link: packet too big" 11009 "$(field status "$local_fail")"
+check_true "df larger than the local link fails at once" "took $(field elapsed "$local_fail") ms" \
+    within "$(field elapsed "$local_fail")" 0 50
 on_src ip route flush cache
 bed fragdrop on
 timeout_checks "frag-needed dropped:" --df --size 1373 $DST
