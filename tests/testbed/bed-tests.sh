@@ -1,0 +1,52 @@
+#!/bin/bash
+# The namespace network itself, measured with ping and tracepath: what the
+# echo-service tests and the end-to-end tests rely on.
+# usage: bed-tests.sh DELAYLINE
+set -uo pipefail
+export KV_PREFIX=kv-b- KV_DELAYLINE=$1 KV_DELAY_MS=20
+. "$(dirname "$0")/lib.sh"
+require_network_privileges
+bed_up || { echo "FAIL the network does not come up"; exit 1; }
+
+# "From ADDRESS" of the time-exceeded ping gets with a TTL
+from_at_ttl() { on_src ping -n -c1 -W1 -t "$1" "$2" | sed -n 's/^From \([0-9.]*\) .*/\1/p'; }
+
+check "ttl 1 answered by r1" 10.77.1.1 "$(from_at_ttl 1 10.77.4.2)"
+hop2="$(from_at_ttl 2 10.77.4.2) $(from_at_ttl 2 10.77.4.2)"
+check "ttl 2 alternates r2a/r2b" "10.77.2.2 10.77.3.2" "$(tr ' ' '\n' <<<"$hop2" | sort | xargs)"
+check "dst reply ttl shows the longer way back" 61 "$(ping_ttl 10.77.4.2)"
+check "tracepath finds pmtu 1400 in 3 hops" "pmtu 1400 hops 3 back 4" \
+    "$(on_src tracepath -n 10.77.4.2 | sed -n 's/.*Resume: \(.*\) $/\1/p')"
+
+bed lossevery 3
+check "every third packet lost" "6 packets transmitted, 4 received" \
+    "$(on_src ping -n -c6 -i0.01 -W0.2 -q 10.77.4.2 | grep -o '^6 .* received')"
+bed noloss
+bed silent r1 on
+check "silent r1" "" "$(from_at_ttl 1 10.77.4.2)"
+bed silent r1 off
+
+for case in "10.77.7.1 Destination Host Unreachable" "10.77.8.1 Packet filtered" \
+            "10.77.10.1 Destination Net Unreachable"; do
+    set -- $case
+    check "$1 rejected" "${*:2}" "$(on_src ping -n -c1 -W1 "$1" | grep -o "${*:2}")"
+done
+
+on_src ip route flush cache
+check "frag-needed from r2" "Frag needed and DF set (mtu = 1400)" \
+    "$(on_src ping -n -c1 -W1 -M do -s 1373 10.77.4.2 | grep -o 'Frag.*1400)')"
+on_src ip route flush cache
+bed fragdrop on
+check "frag-needed dropped" "" \
+    "$(on_src ping -n -c1 -W1 -M do -s 1373 10.77.4.2 | grep -o 'Frag needed')"
+bed fragdrop off
+
+far=$(ping_rtts -n -c 10 -i 0.05 10.77.11.2 | median)
+check_true "far rtt is twice the 20 ms delay line" "median $far ms" within "$far" 40.5 1
+bed delay 0
+far=$(ping_rtts -n -c 10 -i 0.05 10.77.11.2 | median)
+check_true "delay line at 0 ms adds under a millisecond" "median $far ms" within "$far" 0 1
+
+check "names from src's hosts file" "r2b.kv.test" "$(on_src getent hosts 10.77.3.2 | awk '{print $2}')"
+check "no name for an unknown address" "" "$(on_src getent hosts 10.77.99.1)"
+finish

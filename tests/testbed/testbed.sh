@@ -1,0 +1,244 @@
+#!/bin/bash
+# Namespace test network for the echo service and the trace.
+#
+#   src 10.77.1.2 -- r1 ==(r2a 10.77.2.x | r2b 10.77.3.x)== r2 --[MTU 1400]-- dst 10.77.4.2
+#                     \                                      /
+#                      `--- r3 (return path r2 -> r3 -> r1) '
+#                    r1 -- dl (delay line) -- far 10.77.11.2
+#
+# Forward path to dst: r1 (10.77.1.1), r2 (10.77.2.2 and 10.77.3.2 in turn: r1
+# marks every other packet and routes mark 1 over the second link, r2 answers
+# from the inbound address), dst (reply TTL 61: the way back has one router
+# more). far sits behind a user-space Ethernet delay line (the kernel has no
+# netem), so its round-trip time is twice the line's delay.
+#   10.77.4.99   no ARP answer: host unreachable from r2 after ~3 s
+#   10.77.7.x    host unreachable (r2)      10.77.8.x  admin prohibited (r2)
+#   10.77.9.x    silent (blackhole at r2)   10.77.10.x net unreachable (r1)
+# ICMP rate limits are off in every namespace; names live in the hosts file of
+# src; its resolver never leaves the namespace (files only, 127.0.0.1).
+#
+# usage: testbed.sh up | down | status | exec NODE CMD... |
+#        lossevery N | noloss | silent NODE on|off | fragdrop on|off |
+#        delay MS | count NAME MATCH... | counter NAME | nocount
+# KV_PREFIX (default "kv-") prefixes every namespace; KV_DELAYLINE names the
+# delay-line program (default: build/tests/testbed/delayline of this tree).
+set -euo pipefail
+
+P=${KV_PREFIX:-kv-}
+NODES="src r1 r2 r3 dst dl far"
+STATE=/run/${P}testbed
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+DELAYLINE=${KV_DELAYLINE:-$HERE/../../build/tests/testbed/delayline}
+DEFAULT_DELAY_MS=20
+
+x() { local n=$1; shift; ip netns exec "$P$n" "$@"; }
+
+link() { # link nodeA ifA addrA nodeB ifB addrB [mtu]; "-" leaves an end bare
+    ip link add "$2" netns "$P$1" type veth peer name "$5" netns "$P$4"
+    [ "$3" = - ] || x "$1" ip addr add "$3" dev "$2"
+    [ "$6" = - ] || x "$4" ip addr add "$6" dev "$5"
+    if [ -n "${7:-}" ]; then
+        x "$1" ip link set "$2" mtu "$7"
+        x "$4" ip link set "$5" mtu "$7"
+    fi
+    x "$1" ip link set "$2" up
+    x "$4" ip link set "$5" up
+}
+
+node() { # a namespace that keeps to itself
+    local n=$1
+    ip netns add "$P$n"
+    x "$n" ip link set lo up
+    x "$n" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1
+    x "$n" sysctl -qw net.ipv4.ping_group_range="0 2147483647"
+    x "$n" sysctl -qw net.ipv4.icmp_ratemask=0 net.ipv4.icmp_ratelimit=0
+    # before any link exists, so every interface inherits it
+    x "$n" sysctl -qw net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0
+    mkdir -p "/etc/netns/$P$n"
+    printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"/etc/netns/$P$n/resolv.conf"
+    printf 'hosts: files\nnetworks: files\n' >"/etc/netns/$P$n/nsswitch.conf"
+    printf '127.0.0.1 localhost\n' >"/etc/netns/$P$n/hosts"
+}
+
+stop_delayline() {
+    local pid
+    [ -f "$STATE/delayline.pid" ] || return 0
+    pid=$(cat "$STATE/delayline.pid")
+    rm -f "$STATE/delayline.pid"
+    # only the process this script started, and only while it still is that program
+    if grep -qa delayline "/proc/$pid/cmdline" 2>/dev/null; then
+        kill "$pid" 2>/dev/null || true
+        while kill -0 "$pid" 2>/dev/null; do sleep 0.01; done
+    fi
+}
+
+start_delayline() { # start_delayline MS
+    stop_delayline
+    if [ ! -x "$DELAYLINE" ]; then
+        echo "testbed: no delay line at $DELAYLINE; far is unreachable" >&2
+        return 0
+    fi
+    mkdir -p "$STATE"
+    # not through x(): $! must be the program itself (ip netns exec execs it)
+    ip netns exec "${P}dl" "$DELAYLINE" r1 far "$1" </dev/null >"$STATE/delayline.log" 2>&1 &
+    echo $! >"$STATE/delayline.pid"
+    echo "$1" >"$STATE/delay"
+    wait_reply far 10.77.11.2 || { echo "testbed: far does not answer" >&2; return 1; }
+}
+
+wait_reply() { # wait_reply NODE-NAME ADDR: links come up asynchronously
+    local i
+    for i in $(seq 50); do
+        x src ping -c1 -W1 -q "$2" >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+down() {
+    stop_delayline
+    for n in $NODES; do
+        ip netns del "$P$n" 2>/dev/null || true
+        rm -rf "/etc/netns/$P$n"
+    done
+    rm -rf "$STATE"
+}
+
+routes() {
+    x src ip route add default via 10.77.1.1
+    x dst ip route add default via 10.77.4.1
+    x far ip route add default via 10.77.11.1
+    # r1: mark 0 -> r2a, mark 1 -> r2b (table 102)
+    for d in 4 7 8 9 10; do
+        x r1 ip route add 10.77.$d.0/24 via 10.77.2.2
+        x r1 ip route add 10.77.$d.0/24 via 10.77.3.2 table 102
+    done
+    x r1 ip route add 10.77.5.0/24 via 10.77.6.2
+    x r1 ip rule add fwmark 1 lookup 102 pref 100
+    # r2: errors leave from the inbound interface's address; src is reached via r3
+    x r2 sysctl -qw net.ipv4.icmp_errors_use_inbound_ifaddr=1
+    x r2 ip route add 10.77.1.0/24 via 10.77.5.2
+    x r2 ip route add 10.77.6.0/24 via 10.77.5.2
+    x r2 ip route add 10.77.11.0/24 via 10.77.5.2
+    x r2 ip route add 10.77.7.0/24 via 10.77.4.2
+    x r2 ip route add 10.77.8.0/24 via 10.77.4.2
+    x r2 ip route add blackhole 10.77.9.0/24
+    x r3 ip route add 10.77.1.0/24 via 10.77.6.1
+    x r3 ip route add 10.77.11.0/24 via 10.77.6.1
+    x r3 ip route add 10.77.4.0/24 via 10.77.5.1
+}
+
+# Unreachable/prohibit routes pass a limiter (net.ipv4.route.error_cost) that
+# exists only in the initial namespace, so the rejects are nft rules.
+filters() {
+    x r1 nft -f - <<'NFT'
+table ip kv {
+    chain prert {
+        type filter hook prerouting priority mangle; policy accept;
+        iifname "src" ip daddr 10.77.4.0-10.77.9.255 meta mark set numgen inc mod 2
+    }
+    chain forwd {
+        type filter hook forward priority filter; policy accept;
+        ip daddr 10.77.10.0/24 reject with icmp type net-unreachable
+        iifname "src" ip daddr 10.77.4.0-10.77.9.255 jump probeloss
+    }
+    chain probeloss { }
+    chain wire {
+        type filter hook forward priority filter + 10; policy accept;
+    }
+    chain outp {
+        type filter hook output priority filter; policy accept;
+        jump silence
+    }
+    chain silence { }
+}
+NFT
+    x r2 nft -f - <<'NFT'
+table ip kv {
+    chain forwd {
+        type filter hook forward priority filter; policy accept;
+        ip daddr 10.77.7.0/24 reject with icmp type host-unreachable
+        ip daddr 10.77.8.0/24 reject with icmp type admin-prohibited
+    }
+    chain outp {
+        type filter hook output priority filter; policy accept;
+        jump silence
+        jump fragdrop
+    }
+    chain silence { }
+    chain fragdrop { }
+}
+NFT
+    x r3 nft add table ip kv
+    x r3 nft add chain ip kv outp '{ type filter hook output priority filter; policy accept; }'
+    x r3 nft add chain ip kv silence
+    x r3 nft add rule ip kv outp jump silence
+}
+
+names() {
+    cat >"/etc/netns/${P}src/hosts" <<'EOF'
+127.0.0.1   localhost
+10.77.1.2   src.kv.test
+10.77.1.1   r1.kv.test
+10.77.2.2   r2a.kv.test
+10.77.3.2   r2b.kv.test
+10.77.4.2   dst.kv.test dst
+10.77.11.2  far.kv.test far
+EOF
+}
+
+up() {
+    down
+    for n in $NODES; do node "$n"; done
+    for n in r1 r2 r3; do x "$n" sysctl -qw net.ipv4.ip_forward=1; done
+
+    link src eth0 10.77.1.2/24  r1 src 10.77.1.1/24
+    link r1  r2a  10.77.2.1/24  r2 r1a 10.77.2.2/24
+    link r1  r2b  10.77.3.1/24  r2 r1b 10.77.3.2/24
+    link r2  dst  10.77.4.1/24  dst eth0 10.77.4.2/24 1400
+    link r2  r3   10.77.5.1/24  r3 r2  10.77.5.2/24
+    link r3  r1   10.77.6.2/24  r1 r3  10.77.6.1/24
+    link r1  dl   10.77.11.1/24 dl r1  -
+    link dl  far  -             far eth0 10.77.11.2/24
+    routes
+    filters
+    names
+
+    wait_reply dst 10.77.4.2 || { echo "testbed: dst does not answer" >&2; return 1; }
+    x src ping -c2 -i0.01 -W1 -q -t 2 10.77.4.2 >/dev/null 2>&1 || true # warm both r2 links
+    start_delayline "${KV_DELAY_MS:-$DEFAULT_DELAY_MS}"
+    x src ip route flush cache
+}
+
+rules() { # rules NODE CHAIN RULE...: replace a toggle chain's rules
+    local n=$1 c=$2; shift 2
+    x "$n" nft flush chain ip kv "$c"
+    [ $# -eq 0 ] || x "$n" nft add rule ip kv "$c" "$@"
+}
+
+on_off() { case "$1" in on) return 0 ;; off) return 1 ;; *) echo "on or off" >&2; exit 2 ;; esac; }
+
+counter() { # packets counted by the wire rule with comment NAME
+    x r1 nft list chain ip kv wire |
+        sed -n "s/.*counter packets \([0-9]*\) bytes [0-9]* comment \"$1\".*/\1/p"
+}
+
+case "${1:-}" in
+    up) up ;;
+    down) down ;;
+    exec) n=$2; shift 2; x "$n" "$@" ;;
+    status) for n in $NODES; do echo "== $P$n"; x "$n" ip -br addr; done ;;
+    lossevery) rules r1 probeloss numgen inc mod "$2" == 0 counter drop ;;
+    noloss) rules r1 probeloss ;;
+    silent) if on_off "$3"; then rules "$2" silence icmp type time-exceeded counter drop
+            else rules "$2" silence; fi ;;
+    fragdrop) if on_off "$2"; then rules r2 fragdrop icmp type destination-unreachable \
+                  icmp code frag-needed counter drop
+              else rules r2 fragdrop; fi ;;
+    delay) start_delayline "$2" ;;
+    count) name=$2; shift 2  # count packets r1 forwards that match MATCH
+           x r1 nft add rule ip kv wire "$@" counter comment "\"$name\"" ;;
+    counter) counter "$2" ;;
+    nocount) x r1 nft flush chain ip kv wire ;;
+    *) sed -n '2,25p' "$0"; exit 2 ;;
+esac
