@@ -1,0 +1,41 @@
+# Installation into the standard places and the Debian package built by CPack.
+include(GNUInstallDirs)
+
+set(KORVALEN_APP_ID org.korvalen.Korvalen)
+set(KORVALEN_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+install(TARGETS korvalen RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${KORVALEN_PACKAGING_DIR}/${KORVALEN_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${KORVALEN_PACKAGING_DIR}/${KORVALEN_APP_ID}.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${KORVALEN_PACKAGING_DIR}/${KORVALEN_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME korvalen)
+set(CPACK_PACKAGE_VENDOR "The Korvalen developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "trace the route to a host and measure every hop")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Korvalen traces the route to an IPv4 host and measures every hop on it: loss,\n"
+    "best, average, worst and last round-trip time, the path MTU up to each hop and\n"
+    "the asymmetry of the way back. The result can be copied as a plain-text report.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_PACKAGE_CONTACT "The Korvalen developers <korvalen@localhost>"
+    CACHE STRING "Maintainer field of the Debian package")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr) # the maintainer scripts name /usr/bin/korvalen
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The libraries the binary links come from dpkg-shlibdeps (dpkg-dev). Qt loads its
+# platform plugins (xcb, offscreen) at run time, and those ship in libqt6gui6;
+# setcap is what the post-install needs where ping sockets are closed.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6gui6 (>= 6.4), libcap2-bin")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${KORVALEN_PACKAGING_DIR}/postinst ${KORVALEN_PACKAGING_DIR}/prerm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)

@@ -1,2 +1,0 @@
-// Replaced by the clipboard report.
-namespace {}
