@@ -2,15 +2,19 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "engine/AddressLog.h"
 #include "engine/HopStats.h"
 #include "engine/ResultModel.h"
 #include "engine/TraceSettings.h"
 
+class EchoHandle;
 class EchoService;
 class Resolver;
 class WindowOps;
+struct IcmpEchoReply;
 
 // The trace: the Start/Stop button's handler with its run and hop loops, the
 // hop statistics, the MTU search and the notes. It owns the state the main
@@ -38,7 +42,45 @@ public:
     std::array<bool, 256> hopNoted{};
 
 private:
+    enum class MtuOutcome { passes, tooBig, failed };
+
+    void stopClick();
+    void startClick();
+    void clearForStart();
+    bool resolveTarget(uint32_t &targetAddr);
+    bool refuseTarget(const std::string &dotted, uint32_t &targetAddr);
+    void runLoop(uint32_t targetAddr);
+    bool probeHop(uint32_t targetAddr, uint32_t &lastReplyAddr);
+    void endTrace();
+
+    void handleRow(int16_t hop, bool answered, uint32_t address, int32_t rtt);
+    void handleTimeout(int16_t hop);
+    void handleReply(int16_t hop, uint32_t address, int32_t rtt);
+    void addReplyRow(int16_t hop, const std::string &s, int32_t rtt);
+    void updateReplyRow(int16_t hop, const std::string &s, int32_t rtt);
+    void noteReply(int16_t hop, const std::string &s, int32_t k);
+    void writeCounts(int16_t hop);
+    void writeTimeoutTimes(int16_t hop);
+    void writeReplyTimes(int16_t hop, int32_t rtt);
+    int32_t findInLog(int16_t hop, const std::string &s) const;
+    bool hopInLog(int16_t hop) const;
+    int32_t appendToLog(int16_t hop, const std::string &s);
+    void countReply(int32_t k);
+    void rebuildNotes();
+    std::string lookUpName(const std::string &dotted);
+
+    void findPathMtu(int16_t hop, uint32_t address, EchoHandle &handle, IcmpEchoReply &reply);
+    MtuOutcome tryMtuSize(int16_t size, bool successSeen, uint32_t address, EchoHandle &handle,
+                          IcmpEchoReply &reply);
+    void writeMtu(int16_t hop, const std::string &mtu, const std::string &asym);
+
+    bool windowGone();
+    uint32_t timeoutMs() const;
+    const std::vector<uint8_t> &payloadOf(int16_t size);
+
     EchoService &echo_;
     Resolver &resolver_;
     WindowOps &ops_;
+    bool gone_ = false;            // the window closed during this trace
+    std::vector<uint8_t> payload_; // reused between probes: every byte is 'a'
 };

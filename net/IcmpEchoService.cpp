@@ -1,0 +1,84 @@
+#include "net/IcmpEchoService.h"
+
+#include "net/DatagramEchoHandle.h"
+#include "net/RawEchoHandle.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+std::string programPath()
+{
+    std::string path(4096, '\0');
+    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || static_cast<size_t>(length) >= path.size())
+        return "<binary>";
+    path.resize(static_cast<size_t>(length));
+    return path;
+}
+
+// EACCES from the datagram socket means the group is outside the range,
+// even for root; EPERM from the raw socket means no CAP_NET_RAW.
+std::string datagramPart(int error)
+{
+    std::string text = "socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP): " + std::string(strerror(error));
+    if (error == EACCES)
+        text += " (net.ipv4.ping_group_range does not admit group " + std::to_string(getegid())
+              + "; widen it with sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\")";
+    return text;
+}
+
+std::string rawPart(int error)
+{
+    std::string text = "socket(AF_INET, SOCK_RAW, IPPROTO_ICMP): " + std::string(strerror(error));
+    if (error == EPERM || error == EACCES)
+        text += " (no CAP_NET_RAW; grant it with sudo setcap cap_net_raw+ep " + programPath() + ")";
+    return text;
+}
+
+std::string reasonFor(const EchoOpenFailure &failure)
+{
+    std::string reason;
+    if (failure.datagramErrno != 0)
+        reason = datagramPart(failure.datagramErrno);
+    if (failure.rawErrno != 0)
+        reason += (reason.empty() ? "" : "; ") + rawPart(failure.rawErrno);
+    return "Cannot open an ICMP socket: " + reason;
+}
+
+} // namespace
+
+IcmpEchoService::IcmpEchoService(Backend backend)
+    : backend_(backend), idleHook_(std::make_shared<IdleHook>())
+{
+}
+
+std::unique_ptr<EchoHandle> IcmpEchoService::openHandle()
+{
+    EchoOpenFailure failure;
+    if (backend_ != Backend::raw) {
+        if (auto handle = DatagramEchoHandle::open(idleHook_))
+            return handle;
+        failure.datagramErrno = errno;
+    }
+    if (backend_ != Backend::datagram) {
+        if (auto handle = RawEchoHandle::open(idleHook_))
+            return handle;
+        failure.rawErrno = errno;
+    }
+    failure.reason = reasonFor(failure);
+    lastFailure_ = failure;
+    return nullptr;
+}
+
+EchoOpenFailure IcmpEchoService::lastOpenFailure() const
+{
+    return lastFailure_;
+}
+
+void IcmpEchoService::setIdleHook(IdleHook hook)
+{
+    *idleHook_ = std::move(hook);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+// Building and parsing of ICMP echo packets, pure functions on byte spans.
+// Every parser checks each length before it reads, so any byte string is safe
+// input; a packet that is not the answer to our request yields nullopt.
+namespace IcmpPacket {
+
+inline constexpr uint8_t typeEchoReply = 0;
+inline constexpr uint8_t typeDestUnreachable = 3;
+inline constexpr uint8_t typeSourceQuench = 4;
+inline constexpr uint8_t typeEchoRequest = 8;
+inline constexpr uint8_t typeTimeExceeded = 11;
+inline constexpr uint8_t typeParamProblem = 12;
+inline constexpr uint8_t codeFragNeeded = 4;
+
+inline constexpr size_t icmpHeaderSize = 8;
+inline constexpr size_t minIpHeaderSize = 20;
+
+// The answer to one request, as read from one packet.
+struct Answer {
+    uint32_t status = 0;     // IpStatus code
+    uint32_t source = 0;     // responder, network byte order (raw packets only)
+    uint8_t ttl = 0;         // arriving TTL (raw packets only)
+    uint16_t nextHopMtu = 0; // from "fragmentation needed", else 0
+};
+
+// RFC 1071 one's-complement sum of the bytes, complemented.
+uint16_t internetChecksum(std::span<const uint8_t> bytes);
+
+// ICMP echo request: type 8, code 0, checksum, id, sequence, payload.
+std::vector<uint8_t> buildEchoRequest(uint16_t id, uint16_t sequence,
+                                      std::span<const uint8_t> payload);
+
+// Status code of an ICMP message of this type and code.
+uint32_t statusFor(uint8_t type, uint8_t code);
+
+// True when the bytes start with an echo request header of this sequence
+// (and id, unless id is nullopt: a datagram socket's kernel owns the id).
+bool isOurRequest(std::span<const uint8_t> icmp, std::optional<uint16_t> id, uint16_t sequence);
+
+// A datagram socket delivers the ICMP message without the IP header; the
+// kernel has already matched the id. Only an echo reply of this sequence matches.
+std::optional<Answer> parseDatagramReply(std::span<const uint8_t> icmp, uint16_t sequence);
+
+// A raw socket delivers the whole IP packet. Matches an echo reply with our id
+// and sequence, or an ICMP error (3, 4, 11, 12) that quotes our request to
+// destination (network byte order).
+std::optional<Answer> parseRawPacket(std::span<const uint8_t> packet, uint32_t destination,
+                                     uint16_t id, uint16_t sequence);
+
+} // namespace IcmpPacket

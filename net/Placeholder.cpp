@@ -1,2 +1,0 @@
-// Replaced by the echo service and the look-ups.
-namespace {}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "net/SocketEchoHandle.h"
+
+// Echo over a raw ICMP socket (CAP_NET_RAW). The socket sees every ICMP
+// packet of the namespace, so each one is parsed and matched in full.
+class RawEchoHandle : public SocketEchoHandle {
+public:
+    // Opens and sets up the socket with a random id; null with errno set when that fails.
+    static std::unique_ptr<RawEchoHandle> open(std::shared_ptr<const EchoService::IdleHook> idleHook);
+
+    using SocketEchoHandle::SocketEchoHandle;
+
+protected:
+    void discardStale() override;
+    std::optional<Match> readReady(short revents, uint32_t destination,
+                                   uint16_t sequence) override;
+};

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "net/EchoService.h"
+#include "net/IcmpPacket.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// What both socket backends share: the socket, the per-send options, the
+// sequence numbers and the wait for the answer on the monotonic clock.
+class SocketEchoHandle : public EchoHandle {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    SocketEchoHandle(int fd, uint16_t id, std::shared_ptr<const EchoService::IdleHook> idleHook);
+    ~SocketEchoHandle() override;
+    SocketEchoHandle(const SocketEchoHandle &) = delete;
+    SocketEchoHandle &operator=(const SocketEchoHandle &) = delete;
+
+    uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+                      const IpOptionInformation &options, IcmpEchoReply &reply,
+                      uint32_t timeoutMs) final;
+
+    uint16_t id() const { return id_; }
+
+protected:
+    // One matching answer and the time right after the call that read it.
+    struct Match {
+        IcmpPacket::Answer answer;
+        Clock::time_point receivedAt;
+    };
+    // At most this many packets are read per wake-up, so that a flood of
+    // foreign packets cannot hold the wait past its deadline.
+    static constexpr int maxReadsPerWake = 64;
+
+    int fd() const { return fd_; }
+    std::vector<uint8_t> &buffer() { return buffer_; }
+
+    // Throws away what earlier requests left queued on the socket.
+    virtual void discardStale() = 0;
+    // Reads what poll reported ready; the answer when one of the packets is ours.
+    virtual std::optional<Match> readReady(short revents, uint32_t destination,
+                                           uint16_t sequence) = 0;
+
+private:
+    bool applyOptions(const IpOptionInformation &options);
+    uint32_t finish(IcmpEchoReply &reply, uint32_t status);
+    uint32_t sendFailed(int error, IcmpEchoReply &reply);
+    std::optional<Match> awaitAnswer(uint32_t destination, uint16_t sequence,
+                                     Clock::time_point deadline);
+    bool callIdleHook() const;
+
+    int fd_;
+    uint16_t id_;
+    uint16_t sequence_;
+    std::shared_ptr<const EchoService::IdleHook> idleHook_;
+    std::vector<uint8_t> buffer_;
+};

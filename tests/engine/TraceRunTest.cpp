@@ -1,0 +1,332 @@
+// The Start/Stop sequence, the run and hop loops, and what a probe carries.
+#include "tests/engine/EngineFixture.h"
+
+#include <algorithm>
+
+namespace {
+
+const std::vector<std::string> startCalls = {
+    "Command1.caption Stop", "Command3.enabled 0", "Command4.enabled 0",
+    "Combo1.enabled 0",      "hideOptions",
+};
+const std::vector<std::string> endCalls = {
+    "Command1.caption Start", "Command1.enabled 1", "Command3.enabled 1",
+    "Command4.enabled 1",     "Combo1.enabled 1",
+};
+
+std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> out;
+    for (const auto &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+} // namespace
+
+using TraceRun = EngineTest;
+
+TEST_F(TraceRun, RunsEndAtTheTargetAndEveryRowCountsEveryRun)
+{
+    path(5);
+    settings.optMaxRuns = 3;
+    trace();
+    EXPECT_EQ(mainTtls(), (std::vector<int>{1, 2, 3, 4, 5, 1, 2, 3, 4, 5, 1, 2, 3, 4, 5}));
+    ASSERT_EQ(engine.results.rowCount(), 5);
+    EXPECT_EQ(engine.maxhop, 5);
+    for (int row = 1; row <= 5; ++row) {
+        EXPECT_EQ(cell(row, Hop), " " + std::to_string(row));
+        EXPECT_EQ(cell(row, Sent), "3");
+    }
+    EXPECT_EQ(cell(5, Addr), target);
+    EXPECT_FALSE(engine.tracing);
+    EXPECT_EQ(net.handlesOpen(), 0) << "every hop's handle is closed";
+    EXPECT_EQ(net.handlesOpened(), 15);
+}
+
+TEST_F(TraceRun, AFilteredTargetMakesEveryRunGoToTheHopLimit)
+{
+    router(1);
+    router(2);
+    settings.optMaxHops = 4;
+    settings.optMaxRuns = 2;
+    trace();
+    EXPECT_EQ(mainTtls(), (std::vector<int>{1, 2, 3, 4, 1, 2, 3, 4}));
+    EXPECT_EQ(engine.results.rowCount(), 4);
+    EXPECT_EQ(cell(4, Addr), "***");
+}
+
+TEST_F(TraceRun, AHopLimitOfOneProbesHopOneOnly)
+{
+    router(1);
+    settings.optMaxHops = 1;
+    settings.optMaxRuns = 3;
+    trace();
+    EXPECT_EQ(mainTtls(), (std::vector<int>{1, 1, 1}));
+}
+
+TEST_F(TraceRun, AnyReplyFromTheTargetAddressEndsTheRun)
+{
+    path(6);
+    net.hop(3) = FakeHop{{target}};
+    net.hop(3).status = IpStatus::destHostUnreachable;
+    settings.optMaxRuns = 2;
+    trace();
+    EXPECT_EQ(mainTtls(), (std::vector<int>{1, 2, 3, 1, 2, 3}));
+}
+
+struct ProbeCase {
+    int16_t packetSize, timeoutSec, tos;
+    size_t payload;
+    uint32_t timeoutMs;
+};
+
+class ProbeFields : public EngineTest, public ::testing::WithParamInterface<ProbeCase> {};
+
+TEST_P(ProbeFields, CarryTheSettings)
+{
+    const ProbeCase c = GetParam();
+    settings.optPacketSize = c.packetSize;
+    settings.optTimeoutSec = c.timeoutSec;
+    settings.optTos = c.tos;
+    settings.optMaxHops = 3;
+    path(3);
+    trace();
+    const auto requests = net.mainRequests();
+    ASSERT_EQ(requests.size(), 3u);
+    for (size_t i = 0; i < requests.size(); ++i) {
+        const EchoRequest &r = requests[i];
+        EXPECT_EQ(r.ttl, i + 1);
+        EXPECT_EQ(r.tos, c.tos);
+        EXPECT_EQ(r.flags, 0);
+        EXPECT_EQ(r.destinationText(), target);
+        EXPECT_EQ(r.timeoutMs, c.timeoutMs);
+        EXPECT_EQ(r.payload, std::string(c.payload, 'a'));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, ProbeFields,
+                         ::testing::Values(ProbeCase{100, 2, 0, 72, 2000},
+                                           ProbeCase{60, 1, 255, 32, 1000},
+                                           ProbeCase{2000, 30, 16, 1972, 30000}));
+
+TEST_F(TraceRun, ControlsChangeInOrderAtStartAndEnd)
+{
+    path(1);
+    trace();
+    EXPECT_EQ(ops.calls(), joined({startCalls, {"Text3 " + target, "recordHistory"}, endCalls}));
+}
+
+TEST_F(TraceRun, ResolvingNamesFillsText2AfterTheHistory)
+{
+    path(1);
+    settings.optResolveNames = true;
+    ops.setCombo1Text("target.example");
+    net.addHost("target.example", target);
+    net.addName(target, "target.example.net");
+    trace();
+    EXPECT_EQ(ops.calls(), joined({startCalls,
+                                   {"Text3 " + target, "recordHistory", "Text2 target.example.net"},
+                                   endCalls}));
+    EXPECT_EQ(ops.history(), std::vector<std::string>{"target.example"});
+}
+
+TEST_F(TraceRun, WithoutNamesText2KeepsItsText)
+{
+    path(1);
+    ops.setText2("earlier.example");
+    trace();
+    EXPECT_EQ(ops.text2(), "earlier.example");
+    EXPECT_TRUE(net.reverseLookups().empty());
+}
+
+TEST_F(TraceRun, EachMainProbeIsPrecededByExactlyOneYield)
+{
+    path(4);
+    settings.optMaxRuns = 3;
+    trace();
+    EXPECT_EQ(ops.yields(), 12);
+    EXPECT_EQ(net.requestCount(), 12u);
+}
+
+TEST_F(TraceRun, StopDuringTheFirstProbeStillSendsAndWritesIt)
+{
+    path(5);
+    settings.optMaxRuns = 3;
+    ops.atYield(1, [this] {
+        pressStop();
+        EXPECT_FALSE(ops.command1Enabled()) << "Stopping disables the button";
+        EXPECT_EQ(ops.command1Caption(), "Stop");
+    });
+    trace();
+    EXPECT_EQ(mainTtls(), std::vector<int>{1});
+    ASSERT_EQ(engine.results.rowCount(), 1);
+    EXPECT_EQ(cell(1, Addr), "10.0.0.1");
+    EXPECT_EQ(ops.command1Caption(), "Start");
+    EXPECT_TRUE(ops.command1Enabled() && ops.command3Enabled() && ops.command4Enabled() &&
+                ops.combo1Enabled());
+    EXPECT_FALSE(engine.tracing);
+}
+
+TEST_F(TraceRun, StartEmptiesTheLastTracesResults)
+{
+    settings.optMaxRuns = 2;
+    path(3);
+    net.hop(1).addresses = {"10.0.0.1", "10.0.0.2"};
+    trace();
+    ASSERT_TRUE(engine.hopNoted[1]);
+    ASSERT_FALSE(engine.results.notes().empty());
+    net.hop(1) = FakeHop{{"10.0.0.7"}};
+    settings.optMaxRuns = 1;
+    trace();
+    EXPECT_FALSE(engine.hopNoted[1]);
+    EXPECT_EQ(engine.results.notes(), "");
+    EXPECT_EQ(engine.dbIndex, 3);
+    EXPECT_EQ(engine.results.rowCount(), 3);
+    EXPECT_EQ(cell(1, Addr), "10.0.0.7");
+    EXPECT_EQ(cell(1, Sent), "1");
+}
+
+TEST_F(TraceRun, ResetResultsEmptiesRowsNotesAndLog)
+{
+    settings.optMaxRuns = 2;
+    path(2);
+    net.hop(1).addresses = {"10.0.0.1", "10.0.0.2"};
+    trace();
+    engine.resetResults();
+    EXPECT_EQ(engine.results.rowCount(), 0);
+    EXPECT_EQ(engine.maxhop, 0);
+    EXPECT_EQ(engine.dbIndex, 0);
+    EXPECT_EQ(engine.results.notes(), "");
+    EXPECT_FALSE(engine.hopNoted[1]);
+}
+
+// ---- targets that cannot be traced
+
+struct RefusedCase {
+    std::string host;
+    std::string message;
+};
+
+class RefusedTarget : public EngineTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedTarget, EndsTheTraceWithOneMessageAndNoProbe)
+{
+    settings.optResolveNames = true;
+    ops.setCombo1Text(GetParam().host);
+    trace();
+    EXPECT_EQ(net.requestCount(), 0u);
+    EXPECT_EQ(net.handlesOpened(), 0);
+    ASSERT_EQ(ops.messages().size(), 1u);
+    EXPECT_EQ(ops.messages()[0].text, GetParam().message);
+    EXPECT_EQ(ops.messages()[0].icon, MessageIcon::none);
+    EXPECT_TRUE(net.reverseLookups().empty());
+    EXPECT_EQ(ops.history(), std::vector<std::string>{GetParam().host});
+    const auto &calls = ops.calls();
+    ASSERT_GE(calls.size(), endCalls.size());
+    EXPECT_TRUE(std::equal(endCalls.begin(), endCalls.end(), calls.end() - endCalls.size()));
+    EXPECT_FALSE(engine.tracing);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hosts, RefusedTarget,
+    ::testing::Values(RefusedCase{"no-such-host.invalid", "Unable to resolve the host name."},
+                      RefusedCase{"0.0.0.0", "Invalid IP address"},
+                      RefusedCase{"0.1.2.3", "Invalid IP address"},
+                      RefusedCase{"224.0.0.1", "Invalid IP address"},
+                      RefusedCase{"239.255.255.250", "Invalid IP address"},
+                      RefusedCase{"240.0.0.1", "Invalid IP address"},
+                      RefusedCase{"255.255.255.255", "Invalid IP address"}));
+
+TEST_F(TraceRun, TheEdgesOfUnicastAreTraced)
+{
+    for (const std::string host : {"1.0.0.0", "223.255.255.255", "127.0.0.1"}) {
+        ops.setCombo1Text(host);
+        trace();
+        EXPECT_TRUE(ops.messages().empty()) << host;
+    }
+    EXPECT_EQ(net.requestCount(), 3u * 30u);
+}
+
+// ---- no ICMP handle
+
+TEST_F(TraceRun, AHandleThatCannotBeOpenedIsReportedOnceAndEndsTheTrace)
+{
+    path(5);
+    settings.optMaxRuns = 20;
+    net.failOpensFrom(3, "socket(ICMP): permission denied; allow the group in "
+                         "net.ipv4.ping_group_range or grant CAP_NET_RAW");
+    trace();
+    EXPECT_EQ(mainTtls(), (std::vector<int>{1, 2}));
+    ASSERT_EQ(ops.messages().size(), 1u);
+    EXPECT_EQ(ops.messages()[0].text, "Unable to Open an Icmp File Handle\nsocket(ICMP): permission "
+                                      "denied; allow the group in net.ipv4.ping_group_range or "
+                                      "grant CAP_NET_RAW");
+    EXPECT_EQ(ops.messages()[0].icon, MessageIcon::none);
+    EXPECT_EQ(engine.results.rowCount(), 2);
+    EXPECT_EQ(engine.stats.hopSent[3], 0);
+    EXPECT_EQ(ops.command1Caption(), "Start");
+    EXPECT_TRUE(ops.command4Enabled());
+}
+
+// ---- the window closing while the trace yields
+
+struct CloseCase {
+    const char *moment;
+    bool resolveNames;
+    bool findMtu;
+    int closeAtYield;     // 0: not at a yield
+    size_t closeAtRequest; // 0: not during a request
+    const char *closeAtLookup; // nullptr: not during a reverse look-up
+    size_t requestsSent;
+};
+
+class ClosingWindow : public EngineTest, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(ClosingWindow, EndsTheTraceWithoutAnotherProbeOrWindowCall)
+{
+    const CloseCase c = GetParam();
+    path(4);
+    settings.optMaxRuns = 3;
+    settings.optResolveNames = c.resolveNames;
+    settings.optFindMtu = c.findMtu;
+    if (c.closeAtYield > 0)
+        ops.closeAtYield(c.closeAtYield);
+    if (c.closeAtRequest > 0)
+        net.onRequest([&](const EchoRequest &, size_t n) {
+            if (n == c.closeAtRequest)
+                ops.close();
+        });
+    if (c.closeAtLookup)
+        net.onReverseLookup([&](const std::string &dotted) {
+            if (dotted == c.closeAtLookup)
+                ops.close();
+        });
+    trace();
+    EXPECT_TRUE(ops.closing()) << c.moment;
+    EXPECT_EQ(net.requestCount(), c.requestsSent) << c.moment;
+    EXPECT_EQ(ops.callsAfterClose(), 0) << c.moment;
+    EXPECT_FALSE(engine.tracing);
+    EXPECT_EQ(net.handlesOpen(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moments, ClosingWindow,
+    ::testing::Values(CloseCase{"first yield", false, false, 1, 0, nullptr, 0},
+                      CloseCase{"yield of run 2", false, false, 6, 0, nullptr, 5},
+                      CloseCase{"during a probe", false, false, 0, 3, nullptr, 3},
+                      CloseCase{"target's reverse look-up", true, false, 0, 0, "192.0.2.1", 0},
+                      CloseCase{"a hop's reverse look-up", true, false, 0, 0, "10.0.0.2", 2},
+                      CloseCase{"MTU search yield", false, true, 4, 0, nullptr, 3},
+                      CloseCase{"MTU probe in flight", false, true, 0, 5, nullptr, 5}));
+
+TEST_F(TraceRun, AProbeInFlightWhenTheWindowClosesWritesNoRow)
+{
+    path(4);
+    net.onRequest([&](const EchoRequest &, size_t n) {
+        if (n == 2)
+            ops.close();
+    });
+    trace();
+    EXPECT_EQ(engine.results.rowCount(), 1);
+}

@@ -1,0 +1,223 @@
+#include "tests/fakes/FakeNetwork.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+
+#include "tests/fakes/FakeAddress.h"
+
+namespace {
+
+template <typename T> T inTurn(const std::vector<T> &values, size_t i, T fallback)
+{
+    if (values.empty())
+        return fallback;
+    return values[std::min(i, values.size() - 1)];
+}
+
+bool answeredInTurn(const std::string &pattern, size_t i)
+{
+    if (pattern.empty())
+        return true;
+    return pattern[std::min(i, pattern.size() - 1)] == '+';
+}
+
+IcmpEchoReply timedOut()
+{
+    return IcmpEchoReply{}; // count 0, status reqTimedOut
+}
+
+} // namespace
+
+std::string EchoRequest::destinationText() const { return fakeDotted(destination); }
+
+class FakeNetwork::Handle : public EchoHandle {
+public:
+    explicit Handle(FakeNetwork &net) : net_(net) { ++net_.open_; }
+    ~Handle() override { --net_.open_; }
+    uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+                      const IpOptionInformation &options, IcmpEchoReply &reply,
+                      uint32_t timeoutMs) override
+    {
+        EchoRequest r;
+        r.destination = destination;
+        r.ttl = options.ttl;
+        r.tos = options.tos;
+        r.flags = options.flags;
+        r.payloadSize = payload.size();
+        if (net_.recordPayloads_)
+            r.payload.assign(payload.begin(), payload.end());
+        r.timeoutMs = timeoutMs;
+        return net_.send(r, reply);
+    }
+
+private:
+    FakeNetwork &net_;
+};
+
+std::unique_ptr<EchoHandle> FakeNetwork::openHandle()
+{
+    ++opened_;
+    if (failFrom_ > 0 && opened_ >= failFrom_)
+        return nullptr;
+    return std::make_unique<Handle>(*this);
+}
+
+void FakeNetwork::failOpensFrom(int n, std::string reason)
+{
+    failFrom_ = n;
+    openFailure_.reason = std::move(reason);
+}
+
+void FakeNetwork::onRequest(std::function<void(const EchoRequest &, size_t)> action)
+{
+    onRequest_ = std::move(action);
+}
+
+void FakeNetwork::setResponder(
+    std::function<std::optional<IcmpEchoReply>(const EchoRequest &)> responder)
+{
+    responder_ = std::move(responder);
+}
+
+uint32_t FakeNetwork::send(const EchoRequest &request, IcmpEchoReply &reply)
+{
+    ++requestCount_;
+    if (recording_)
+        requests_.push_back(request);
+    if (onRequest_)
+        onRequest_(request, requestCount_);
+    std::optional<IcmpEchoReply> scripted;
+    if (responder_)
+        scripted = responder_(request);
+    if (!waitIdle())
+        reply = timedOut();
+    else if (scripted)
+        reply = *scripted;
+    else
+        reply = request.dontFragment() ? answerMtu(request) : answerMain(request);
+    return reply.replyCount;
+}
+
+// False when the idle hook abandons the wait.
+bool FakeNetwork::waitIdle()
+{
+    for (int i = 0; i < idleCalls_; ++i) {
+        if (idleHook_ && !idleHook_())
+            return false;
+    }
+    return true;
+}
+
+IcmpEchoReply FakeNetwork::answerMain(const EchoRequest &request)
+{
+    const auto it = hops_.find(request.ttl);
+    if (it == hops_.end())
+        return timedOut();
+    const FakeHop &hop = it->second;
+    HopState &st = state_[request.ttl];
+    const size_t probe = st.mainProbes++;
+    if (hop.addresses.empty() || !answeredInTurn(hop.answers, probe))
+        return timedOut();
+    const size_t answer = st.mainAnswers++;
+    IcmpEchoReply reply;
+    reply.replyCount = 1;
+    reply.address = fakeAddr(inTurn(hop.addresses, answer, std::string()));
+    reply.status = hop.status;
+    reply.roundTripTime = inTurn(hop.rtts, answer, 0u);
+    reply.ttl = inTurn(hop.replyTtls, 0, uint8_t{64});
+    return reply;
+}
+
+IcmpEchoReply FakeNetwork::answerMtu(const EchoRequest &request)
+{
+    const int ttl = hopOf(request.destinationText());
+    if (ttl == 0)
+        return timedOut();
+    const FakeHop &hop = hops_.at(ttl);
+    HopState &st = state_[ttl];
+    IcmpEchoReply reply;
+    reply.address = request.destination;
+    if (static_cast<int>(request.payloadSize) + 28 > hop.mtu) {
+        if (hop.silentDrop)
+            return timedOut();
+        reply.replyCount = 1;
+        reply.status = IpStatus::packetTooBig;
+        return reply;
+    }
+    if (!answeredInTurn(hop.mtuAnswers, st.mtuFits++))
+        return timedOut();
+    reply.replyCount = 1;
+    reply.status = IpStatus::success;
+    reply.ttl = inTurn(hop.replyTtls, st.mtuAnswers++, uint8_t{64});
+    return reply;
+}
+
+int FakeNetwork::hopOf(const std::string &dotted) const
+{
+    for (const auto &[ttl, hop] : hops_) {
+        for (const std::string &a : hop.addresses) {
+            if (a == dotted)
+                return ttl;
+        }
+    }
+    return 0;
+}
+
+std::vector<EchoRequest> FakeNetwork::mainRequests() const
+{
+    std::vector<EchoRequest> out;
+    for (const EchoRequest &r : requests_) {
+        if (!r.dontFragment())
+            out.push_back(r);
+    }
+    return out;
+}
+
+std::vector<EchoRequest> FakeNetwork::mtuRequests() const
+{
+    std::vector<EchoRequest> out;
+    for (const EchoRequest &r : requests_) {
+        if (r.dontFragment())
+            out.push_back(r);
+    }
+    return out;
+}
+
+void FakeNetwork::addHost(const std::string &host, const std::string &dotted)
+{
+    hosts_[host] = dotted;
+}
+
+void FakeNetwork::addName(const std::string &dotted, const std::string &name)
+{
+    names_[dotted] = name;
+}
+
+void FakeNetwork::onReverseLookup(std::function<void(const std::string &)> action)
+{
+    onReverse_ = std::move(action);
+}
+
+std::optional<std::array<uint8_t, 4>> FakeNetwork::firstIpv4(const std::string &host)
+{
+    forwardLookups_.push_back(host);
+    const auto it = hosts_.find(host);
+    const std::string &dotted = it == hosts_.end() ? host : it->second;
+    in_addr a{};
+    if (inet_pton(AF_INET, dotted.c_str(), &a) != 1)
+        return std::nullopt;
+    std::array<uint8_t, 4> bytes{};
+    std::memcpy(bytes.data(), &a.s_addr, 4);
+    return bytes;
+}
+
+std::string FakeNetwork::officialName(uint32_t address)
+{
+    const std::string dotted = fakeDotted(address);
+    reverseLookups_.push_back(dotted);
+    if (onReverse_)
+        onReverse_(dotted);
+    const auto it = names_.find(dotted);
+    return it == names_.end() ? std::string() : it->second;
+}

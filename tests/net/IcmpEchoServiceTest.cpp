@@ -1,0 +1,228 @@
+#include "net/IcmpEchoService.h"
+#include "net/IcmpPacket.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+// These tests move the test process into a network namespace of its own, so
+// every packet stays on that namespace's loopback and its sysctls can be set
+// freely. They need root.
+namespace {
+
+using Backend = IcmpEchoService::Backend;
+using Clock = std::chrono::steady_clock;
+
+constexpr int loMtu = 1500;
+const uint32_t loopback = inet_addr("127.0.0.1");
+
+bool writeSysctl(const char *name, const char *value)
+{
+    std::ofstream file(std::string("/proc/sys/net/ipv4/") + name);
+    file << value;
+    file.close();
+    return static_cast<bool>(file);
+}
+
+bool raiseLoopback()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ifreq request{};
+    std::strcpy(request.ifr_name, "lo");
+    bool done = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    done = done && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    request.ifr_mtu = loMtu;
+    done = done && ioctl(fd, SIOCSIFMTU, &request) == 0;
+    close(fd);
+    return done;
+}
+
+// Empty when the namespace is ready, else why the tests skip.
+std::string enterThrowawayNamespace()
+{
+    if (geteuid() != 0)
+        return "not root: the loopback echo tests need a network namespace of their own";
+    if (unshare(CLONE_NEWNET) != 0)
+        return std::string("unshare(CLONE_NEWNET) failed: ") + strerror(errno);
+    if (!writeSysctl("ping_group_range", "0 2147483647") || !raiseLoopback())
+        return "cannot set up the throwaway namespace's loopback";
+    return {};
+}
+
+const std::string &namespaceProblem()
+{
+    static const std::string problem = enterThrowawayNamespace();
+    return problem;
+}
+
+} // namespace
+
+// Names the backend in the test list.
+void PrintTo(IcmpEchoService::Backend backend, std::ostream *out)
+{
+    *out << (backend == IcmpEchoService::Backend::datagram ? "datagram" : "raw");
+}
+
+namespace {
+
+class EchoLoopback : public testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override
+    {
+        if (!namespaceProblem().empty())
+            GTEST_SKIP() << namespaceProblem();
+        handle = service.openHandle();
+        ASSERT_TRUE(handle) << service.lastOpenFailure().reason;
+    }
+    void TearDown() override { writeSysctl("icmp_echo_ignore_all", "0"); }
+
+    IcmpEchoReply send(uint32_t destination, size_t payloadSize, uint8_t flags, uint32_t timeoutMs)
+    {
+        const std::vector<uint8_t> payload(payloadSize, 'a');
+        IcmpEchoReply reply;
+        const uint32_t count =
+            handle->sendEcho(destination, payload, {64, 0, flags}, reply, timeoutMs);
+        EXPECT_EQ(count, reply.replyCount);
+        return reply;
+    }
+
+    IcmpEchoService service{GetParam()};
+    std::unique_ptr<EchoHandle> handle;
+};
+
+TEST_P(EchoLoopback, EchoReplyHasStatusZeroSourceAndTtl)
+{
+    for (int i = 0; i < 3; ++i) { // sequence numbers move on per send
+        const IcmpEchoReply reply = send(loopback, 32, 0, 2000);
+        EXPECT_EQ(reply.replyCount, 1u);
+        EXPECT_EQ(reply.status, IpStatus::success);
+        EXPECT_EQ(reply.address, loopback);
+        EXPECT_EQ(reply.ttl, 64);
+        EXPECT_LT(reply.roundTripTime, 2000u);
+    }
+}
+
+TEST_P(EchoLoopback, OversizeProbePassesFragmentedButNotWithDontFragment)
+{
+    const size_t payload = loMtu; // 1528-byte datagram
+    EXPECT_EQ(send(loopback, payload, 0, 2000).status, IpStatus::success);
+    const IcmpEchoReply tooBig = send(loopback, payload, IpOptionInformation::dontFragment, 2000);
+    EXPECT_EQ(tooBig.replyCount, 0u);
+    EXPECT_EQ(tooBig.status, IpStatus::packetTooBig);
+    // The local error left nothing behind that spoils the next request.
+    EXPECT_EQ(send(loopback, loMtu - 28, IpOptionInformation::dontFragment, 2000).status,
+              IpStatus::success);
+}
+
+TEST_P(EchoLoopback, NoRouteIsALocalNetUnreachable)
+{
+    const IcmpEchoReply reply = send(inet_addr("192.0.2.7"), 32, 0, 2000);
+    EXPECT_EQ(reply.replyCount, 0u);
+    EXPECT_EQ(reply.status, IpStatus::destNetUnreachable);
+}
+
+TEST_P(EchoLoopback, SilenceTimesOutOnTime)
+{
+    ASSERT_TRUE(writeSysctl("icmp_echo_ignore_all", "1"));
+    const auto start = Clock::now();
+    const IcmpEchoReply reply = send(loopback, 32, 0, 300);
+    const auto elapsed = Clock::now() - start;
+    EXPECT_EQ(reply.replyCount, 0u);
+    EXPECT_EQ(reply.status, IpStatus::reqTimedOut);
+    EXPECT_GE(elapsed, std::chrono::milliseconds(300));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(1500));
+}
+
+// Foreign echo replies arrive every few ms during the wait; the deadline holds.
+TEST_P(EchoLoopback, ForeignRepliesNeitherMatchNorRestartTheWait)
+{
+    ASSERT_TRUE(writeSysctl("icmp_echo_ignore_all", "1"));
+    const int raw = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    ASSERT_GE(raw, 0);
+    std::atomic<bool> stop{false};
+    std::thread noise([&] {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = loopback;
+        for (uint16_t seq = 0; !stop; ++seq) {
+            auto packet = IcmpPacket::buildEchoRequest(0x0bad, seq, std::vector<uint8_t>(32, 'a'));
+            packet[0] = IcmpPacket::typeEchoReply;
+            packet[2] = packet[3] = 0;
+            const uint16_t sum = IcmpPacket::internetChecksum(packet);
+            packet[2] = static_cast<uint8_t>(sum >> 8);
+            packet[3] = static_cast<uint8_t>(sum);
+            sendto(raw, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to),
+                   sizeof to);
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    });
+    const auto start = Clock::now();
+    const IcmpEchoReply reply = send(loopback, 32, 0, 300);
+    const auto elapsed = Clock::now() - start;
+    stop = true;
+    noise.join();
+    close(raw);
+    EXPECT_EQ(reply.replyCount, 0u);
+    EXPECT_EQ(reply.status, IpStatus::reqTimedOut);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(1500));
+}
+
+TEST_P(EchoLoopback, IdleHookRunsWhileWaitingAndCanAbandon)
+{
+    ASSERT_TRUE(writeSysctl("icmp_echo_ignore_all", "1"));
+    int calls = 0;
+    service.setIdleHook([&] { return ++calls < 3; }); // reaches the open handle too
+    const auto start = Clock::now();
+    const IcmpEchoReply reply = send(loopback, 32, 0, 20000);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(reply.replyCount, 0u);
+    EXPECT_EQ(reply.status, IpStatus::reqTimedOut);
+
+    calls = 0;
+    service.setIdleHook([&] { return ++calls > 0; });
+    EXPECT_EQ(send(loopback, 32, 0, 200).status, IpStatus::reqTimedOut);
+    EXPECT_GE(calls, 5); // about one per 12 ms of the 200
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, EchoLoopback, testing::Values(Backend::datagram, Backend::raw),
+                         [](const auto &info) {
+                             return info.param == Backend::datagram ? "datagram" : "raw";
+                         });
+
+TEST(EchoOpenFailure, NamesPingGroupRangeWhenTheDatagramSocketIsRefused)
+{
+    if (!namespaceProblem().empty())
+        GTEST_SKIP() << namespaceProblem();
+    ASSERT_TRUE(writeSysctl("ping_group_range", "1 0"));
+    IcmpEchoService service(Backend::datagram);
+    const bool opened = service.openHandle() != nullptr;
+    writeSysctl("ping_group_range", "0 2147483647");
+    EXPECT_FALSE(opened);
+    const EchoOpenFailure failure = service.lastOpenFailure();
+    EXPECT_EQ(failure.datagramErrno, EACCES);
+    EXPECT_EQ(failure.rawErrno, 0);
+    EXPECT_NE(failure.reason.find("ping_group_range does not admit group"), std::string::npos)
+        << failure.reason;
+    EXPECT_EQ(failure.reason.find('\n'), std::string::npos);
+    // The automatic choice falls back to the raw socket.
+    ASSERT_TRUE(writeSysctl("ping_group_range", "1 0"));
+    IcmpEchoService automatic;
+    EXPECT_TRUE(automatic.openHandle());
+    writeSysctl("ping_group_range", "0 2147483647");
+}
+
+} // namespace

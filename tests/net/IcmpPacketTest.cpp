@@ -1,0 +1,290 @@
+#include "net/EchoService.h"
+#include "net/IcmpPacket.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using IcmpPacket::parseRawPacket;
+
+const uint32_t target = inet_addr("192.0.2.7");
+const uint32_t router = inet_addr("198.51.100.200");
+const uint32_t us = inet_addr("10.0.0.1");
+constexpr uint16_t ourId = 0xbeef;
+constexpr uint16_t ourSeq = 0x0102;
+
+void put16(Bytes &bytes, size_t at, uint16_t value)
+{
+    bytes[at] = static_cast<uint8_t>(value >> 8);
+    bytes[at + 1] = static_cast<uint8_t>(value);
+}
+
+void putAddress(Bytes &bytes, size_t at, uint32_t address)
+{
+    const auto *raw = reinterpret_cast<const uint8_t *>(&address);
+    std::copy(raw, raw + 4, bytes.begin() + static_cast<long>(at));
+}
+
+struct IpFields {
+    uint32_t source = 0;
+    uint32_t destination = 0;
+    uint8_t ttl = 64;
+    uint8_t protocol = 1;
+    size_t optionWords = 0;
+};
+
+// An IPv4 header followed by the body; total length is set to the whole.
+Bytes ipPacket(const IpFields &ip, const Bytes &body)
+{
+    const size_t headerLength = 20 + ip.optionWords * 4;
+    Bytes packet(headerLength);
+    packet[0] = static_cast<uint8_t>(0x40 | (headerLength / 4));
+    put16(packet, 2, static_cast<uint16_t>(headerLength + body.size()));
+    packet[8] = ip.ttl;
+    packet[9] = ip.protocol;
+    putAddress(packet, 12, ip.source);
+    putAddress(packet, 16, ip.destination);
+    for (size_t i = 20; i < headerLength; ++i)
+        packet[i] = 1; // NOP options
+    packet.insert(packet.end(), body.begin(), body.end());
+    return packet;
+}
+
+Bytes withChecksum(Bytes icmp)
+{
+    icmp[2] = icmp[3] = 0;
+    put16(icmp, 2, IcmpPacket::internetChecksum(icmp));
+    return icmp;
+}
+
+Bytes echo(uint8_t type, uint16_t id, uint16_t seq, size_t payloadSize = 32)
+{
+    Bytes icmp(8 + payloadSize, 'a');
+    icmp[0] = type;
+    icmp[1] = 0;
+    put16(icmp, 4, id);
+    put16(icmp, 6, seq);
+    return withChecksum(icmp);
+}
+
+// An ICMP error quoting `quote` (an IP packet as we sent it).
+Bytes icmpError(uint8_t type, uint8_t code, const Bytes &quote, uint16_t mtu = 0)
+{
+    Bytes icmp(8);
+    icmp[0] = type;
+    icmp[1] = code;
+    put16(icmp, 6, mtu);
+    icmp.insert(icmp.end(), quote.begin(), quote.end());
+    return withChecksum(icmp);
+}
+
+const IpFields probe{us, target, 1, 1, 0};
+
+Bytes ourRequest(IpFields ip = probe, uint8_t type = 8, uint16_t id = ourId,
+                 uint16_t seq = ourSeq)
+{
+    return ipPacket(ip, echo(type, id, seq));
+}
+
+Bytes fromRouter(const Bytes &icmp, uint8_t ttl = 62)
+{
+    return ipPacket({router, us, ttl, 1, 0}, icmp);
+}
+
+std::optional<IcmpPacket::Answer> parse(const Bytes &packet)
+{
+    return parseRawPacket(packet, target, ourId, ourSeq);
+}
+
+TEST(IcmpPacket, ChecksumMatchesRfc1071Example)
+{
+    const Bytes bytes{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7};
+    EXPECT_EQ(IcmpPacket::internetChecksum(bytes), 0x220d);
+    const Bytes odd{0x00, 0x01, 0xf2};
+    EXPECT_EQ(IcmpPacket::internetChecksum(odd), static_cast<uint16_t>(~(0x0001 + 0xf200)));
+}
+
+TEST(IcmpPacket, EchoRequestCarriesIdSequencePayloadAndValidChecksum)
+{
+    const Bytes payload(33, 'a');
+    const Bytes packet = IcmpPacket::buildEchoRequest(0x1234, 0xfedc, payload);
+    ASSERT_EQ(packet.size(), 41u);
+    EXPECT_EQ(packet[0], 8);
+    EXPECT_EQ(packet[1], 0);
+    EXPECT_EQ(packet[4], 0x12);
+    EXPECT_EQ(packet[5], 0x34);
+    EXPECT_EQ(packet[6], 0xfe);
+    EXPECT_EQ(packet[7], 0xdc);
+    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), packet.begin() + 8));
+    EXPECT_EQ(IcmpPacket::internetChecksum(packet), 0);
+    EXPECT_TRUE(IcmpPacket::isOurRequest(packet, 0x1234, 0xfedc));
+    EXPECT_TRUE(IcmpPacket::isOurRequest(packet, std::nullopt, 0xfedc));
+    EXPECT_FALSE(IcmpPacket::isOurRequest(packet, 0x1235, 0xfedc));
+    EXPECT_FALSE(IcmpPacket::isOurRequest(packet, std::nullopt, 0xfedd));
+}
+
+TEST(IcmpPacket, StatusOfEveryTypeAndCode)
+{
+    struct Case {
+        uint8_t type, code;
+        uint32_t status;
+    };
+    const Case cases[] = {
+        {0, 0, IpStatus::success},
+        {3, 0, IpStatus::destNetUnreachable},   {3, 1, IpStatus::destHostUnreachable},
+        {3, 2, IpStatus::destProtUnreachable},  {3, 3, IpStatus::destPortUnreachable},
+        {3, 4, IpStatus::packetTooBig},         {3, 5, IpStatus::badSourceRoute},
+        {3, 6, IpStatus::destNetUnreachable},   {3, 7, IpStatus::destHostUnreachable},
+        {3, 8, IpStatus::generalFailure},       {3, 9, IpStatus::generalFailure},
+        {3, 10, IpStatus::generalFailure},      {3, 11, IpStatus::destNetUnreachable},
+        {3, 12, IpStatus::destHostUnreachable}, {3, 13, IpStatus::generalFailure},
+        {3, 14, IpStatus::generalFailure},      {3, 15, IpStatus::generalFailure},
+        {3, 255, IpStatus::generalFailure},
+        {4, 0, IpStatus::sourceQuench},
+        {11, 0, IpStatus::ttlExpiredTransit},   {11, 1, IpStatus::ttlExpiredReassem},
+        {11, 2, IpStatus::generalFailure},
+        {12, 0, IpStatus::paramProblem},        {12, 1, IpStatus::paramProblem},
+        {5, 0, IpStatus::generalFailure},       {8, 0, IpStatus::generalFailure},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(IcmpPacket::statusFor(c.type, c.code), c.status)
+            << "type " << int(c.type) << " code " << int(c.code);
+}
+
+TEST(IcmpPacket, DatagramReplyMatchesOnlyOurSequence)
+{
+    const Bytes reply = echo(0, 0x4321, ourSeq);
+    const auto answer = IcmpPacket::parseDatagramReply(reply, ourSeq);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, IpStatus::success);
+    EXPECT_FALSE(IcmpPacket::parseDatagramReply(reply, ourSeq + 1));
+    EXPECT_FALSE(IcmpPacket::parseDatagramReply(echo(8, 0x4321, ourSeq), ourSeq));
+    Bytes coded = reply;
+    coded[1] = 1;
+    EXPECT_FALSE(IcmpPacket::parseDatagramReply(coded, ourSeq));
+    for (size_t n = 0; n < 8; ++n)
+        EXPECT_FALSE(IcmpPacket::parseDatagramReply(std::span(reply).first(n), ourSeq)) << n;
+    EXPECT_TRUE(IcmpPacket::parseDatagramReply(std::span(reply).first(8), ourSeq));
+}
+
+TEST(IcmpPacket, RawEchoReplyGivesSourceAndArrivingTtl)
+{
+    const auto answer = parse(ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq)));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, IpStatus::success);
+    EXPECT_EQ(answer->source, target);
+    EXPECT_EQ(answer->ttl, 57);
+    EXPECT_EQ(answer->nextHopMtu, 0);
+    // IP options move the ICMP message; the outer ihl says where.
+    const auto withOptions = parse(ipPacket({target, us, 57, 1, 3}, echo(0, ourId, ourSeq)));
+    ASSERT_TRUE(withOptions);
+    EXPECT_EQ(withOptions->ttl, 57);
+}
+
+TEST(IcmpPacket, RawPacketsThatAreNotOurAnswerAreIgnored)
+{
+    struct Case {
+        const char *what;
+        Bytes packet;
+    };
+    Bytes badChecksum = ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq));
+    badChecksum.back() ^= 1;
+    Bytes ipv6 = ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq));
+    ipv6[0] = 0x65;
+    Bytes shortIhl = ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq));
+    shortIhl[0] = 0x44;
+    Bytes hugeIhl = ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq, 0));
+    hugeIhl[0] = 0x4f; // 60-byte header in a 28-byte packet
+    Bytes longTotal = ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq));
+    put16(longTotal, 2, static_cast<uint16_t>(longTotal.size() + 1));
+    Bytes shortTotal = ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq));
+    put16(shortTotal, 2, 19);
+    Bytes coded = echo(0, ourId, ourSeq);
+    coded[1] = 3;
+    const Case cases[] = {
+        {"empty", {}},
+        {"other id", ipPacket({target, us, 57, 1, 0}, echo(0, ourId + 1, ourSeq))},
+        {"other sequence", ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq - 1))},
+        {"echo request", ipPacket({us, target, 57, 1, 0}, echo(8, ourId, ourSeq))},
+        {"reply with a code", ipPacket({target, us, 57, 1, 0}, withChecksum(coded))},
+        {"bad checksum", badChecksum},
+        {"not IPv4", ipv6},
+        {"outer protocol UDP", ipPacket({target, us, 57, 17, 0}, echo(0, ourId, ourSeq))},
+        {"ihl below 5", shortIhl},
+        {"ihl past the end", hugeIhl},
+        {"total length past the end", longTotal},
+        {"total length inside the header", shortTotal},
+        {"redirect quoting our request", fromRouter(icmpError(5, 1, ourRequest()))},
+        {"error quoting a UDP packet", fromRouter(icmpError(11, 0, ourRequest({us, target, 1, 17, 0})))},
+        {"error quoting another destination",
+         fromRouter(icmpError(11, 0, ourRequest({us, router, 1, 1, 0})))},
+        {"error quoting an echo reply", fromRouter(icmpError(11, 0, ourRequest(probe, 0)))},
+        {"error quoting another id", fromRouter(icmpError(11, 0, ourRequest(probe, 8, ourId + 1)))},
+        {"error quoting another sequence",
+         fromRouter(icmpError(11, 0, ourRequest(probe, 8, ourId, ourSeq + 1)))},
+    };
+    for (const Case &c : cases)
+        EXPECT_FALSE(parse(c.packet)) << c.what;
+}
+
+TEST(IcmpPacket, ErrorsQuotingOurRequestGiveRouterStatusAndTtl)
+{
+    struct Case {
+        uint8_t type, code;
+        uint32_t status;
+    };
+    const Case cases[] = {{11, 0, IpStatus::ttlExpiredTransit}, {11, 1, IpStatus::ttlExpiredReassem},
+                          {3, 1, IpStatus::destHostUnreachable}, {3, 13, IpStatus::generalFailure},
+                          {4, 0, IpStatus::sourceQuench},        {12, 0, IpStatus::paramProblem}};
+    for (const Case &c : cases) {
+        const auto answer = parse(fromRouter(icmpError(c.type, c.code, ourRequest()), 250));
+        ASSERT_TRUE(answer) << int(c.type) << "/" << int(c.code);
+        EXPECT_EQ(answer->status, c.status);
+        EXPECT_EQ(answer->source, router);
+        EXPECT_EQ(answer->ttl, 250);
+    }
+}
+
+TEST(IcmpPacket, FragmentationNeededCarriesNextHopMtu)
+{
+    const auto answer = parse(fromRouter(icmpError(3, 4, ourRequest(), 1400)));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, IpStatus::packetTooBig);
+    EXPECT_EQ(answer->nextHopMtu, 1400);
+}
+
+TEST(IcmpPacket, QuotedHeaderUsesItsOwnIhl)
+{
+    EXPECT_TRUE(parse(fromRouter(icmpError(11, 0, ourRequest({us, target, 1, 1, 2})))));
+    Bytes bogus = ourRequest();
+    bogus[0] = 0x43;
+    EXPECT_FALSE(parse(fromRouter(icmpError(11, 0, bogus))));
+    bogus[0] = 0x4f; // 60-byte header: the quote then ends inside it
+    EXPECT_FALSE(parse(fromRouter(icmpError(11, 0, bogus))));
+}
+
+// Cutting the span anywhere leaves a total length that lies; cutting the
+// message and fixing lengths and checksum leaves a short quote. Both are refused
+// until the quote holds the IP header and the 8 bytes of our echo header.
+TEST(IcmpPacket, TruncationIsRefusedAtEveryLength)
+{
+    const Bytes request = ourRequest();
+    const Bytes packets[] = {fromRouter(icmpError(11, 0, request)),
+                             ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq))};
+    for (const Bytes &packet : packets) {
+        ASSERT_TRUE(parse(packet));
+        for (size_t n = 0; n < packet.size(); ++n)
+            EXPECT_FALSE(parseRawPacket(std::span(packet).first(n), target, ourId, ourSeq)) << n;
+    }
+    const size_t needed = 20 + 8;
+    for (size_t n = 0; n <= request.size(); ++n) {
+        const Bytes quote(request.begin(), request.begin() + static_cast<long>(n));
+        EXPECT_EQ(parse(fromRouter(icmpError(11, 0, quote))).has_value(), n >= needed) << n;
+    }
+}
+
+} // namespace
