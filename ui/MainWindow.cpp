@@ -1,6 +1,341 @@
 #include "ui/MainWindow.h"
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <cmath>
+
+#include "net/EchoService.h"
+#include "ui/MessageSink.h"
+#include "ui/OptionsDialog.h"
+#include "ui/ResultView.h"
+
+namespace {
+
+constexpr int clientWidth = 11670; // twips
+constexpr int clientHeight = 8070;
+// About 60 table repaints a second keep the table live without a repaint per probe.
+constexpr qint64 refreshIntervalMs = 16;
+
+QString qs(const std::string &s) { return QString::fromStdString(s); }
+
+template <typename W> W *named(W *w, const char *name)
+{
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+
+// The toolkit keeps geometry in single precision and rounds to whole twips.
+int roundTwips(float v) { return static_cast<int>(std::nearbyint(v)); }
+
+} // namespace
+
+MainWindow::MainWindow(TraceSettings &settings, EchoService &echo, Resolver &resolver,
+                       MessageSink &messages, QWidget *parent)
+    : QWidget(parent), settings_(settings), echo_(echo), messages_(messages),
+      engine_(settings, echo, resolver, *this)
 {
     setWindowTitle(QStringLiteral("Korvalen"));
+    resize(Twips::toPixels(clientWidth), Twips::toPixels(clientHeight));
+    createControls();
+    setTabOrder();
+    load();
+    setMinimumSize(size());
+    // A wait for a reply processes events like a yield; closing abandons it.
+    echo_.setIdleHook([this] {
+        processEvents();
+        return !closing_;
+    });
+}
+
+MainWindow::~MainWindow() { echo_.setIdleHook({}); }
+
+void MainWindow::createControls()
+{
+    label1_ = addLabel("Label1", "Host name / IP address :", {240, 240, 1935, 255});
+    combo1_ = named(new QComboBox(this), "Combo1");
+    Twips::place(*combo1_, {2160, 240, 4575, 315});
+    history_ = std::make_unique<HostHistory>(*combo1_);
+    command1_ = addButton("Command1", "Start", command1Rect_);
+    command3_ = addButton("Command3", "Options", command3Rect_);
+    command4_ = addButton("Command4", "Copy to clipboad", command4Rect_);
+    command4_->setEnabled(false);
+    command2_ = addButton("Command2", "Quit", command2Rect_);
+    addLabel("Label2", "Host name :", {240, 1200, 975, 255});
+    text2_ = addDisplayBox("Text2", {2160, 1200, 4215, 285});
+    addLabel("Label3", "IP address :", {240, 720, 1095, 255});
+    text3_ = addDisplayBox("Text3", {2160, 720, 1575, 285});
+    listView1_ = named(new ResultView(this), "ListView1");
+    text8_ = named(new QPlainTextEdit(this), "Text8");
+    text8_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text8_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    text8_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    text8_->setEnabled(false);
+    label10_ = addLabel("Label10", "Notes", label10Rect_);
+    placeMovingControls();
+
+    connect(command1_, &QPushButton::clicked, this, &MainWindow::command1Click);
+    connect(command2_, &QPushButton::clicked, this, &MainWindow::close);
+    connect(command3_, &QPushButton::clicked, this, &MainWindow::command3Click);
+    connect(command4_, &QPushButton::clicked, this, &MainWindow::command4Click);
+    connect(combo1_->lineEdit(), &QLineEdit::textEdited, this, &MainWindow::combo1Change);
+    connect(combo1_, &QComboBox::activated, this, &MainWindow::combo1Click);
+}
+
+QLabel *MainWindow::addLabel(const char *name, const char *caption, const TwipsRect &r)
+{
+    auto *label = named(new QLabel(QString::fromLatin1(caption), this), name);
+    Twips::place(*label, r);
+    return label;
+}
+
+QPushButton *MainWindow::addButton(const char *name, const char *caption, const TwipsRect &r)
+{
+    auto *button = named(new QPushButton(QString::fromLatin1(caption), this), name);
+    button->setAutoDefault(false);
+    Twips::place(*button, r);
+    return button;
+}
+
+QLineEdit *MainWindow::addDisplayBox(const char *name, const TwipsRect &r)
+{
+    auto *box = named(new QLineEdit(this), name);
+    box->setEnabled(false);
+    Twips::place(*box, r);
+    return box;
+}
+
+void MainWindow::setTabOrder()
+{
+    QWidget *const order[] = {combo1_, command1_, command3_, command4_, command2_,
+                              text2_,  text3_,    listView1_, text8_};
+    for (size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void MainWindow::load()
+{
+    listView1_->addColumns();
+    engine_.tracing = false;
+    refHeight_ = heightTwips();
+    refWidth_ = widthTwips();
+    refStartLeft_ = command1Rect_.left;
+    refOptionsLeft_ = command3Rect_.left;
+    refListWidth_ = listView1Rect_.width;
+    refHostColWidth_ = listView1_->columnWidthTwips(3);
+    refNotesHeight_ = text8Rect_.height;
+    settings_.setStartupValues();
+    history_->load();
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layoutControls();
+}
+
+void MainWindow::layoutControls()
+{
+    if (isMinimized())
+        return;
+    // The minimum size also goes to the window manager; this snaps back where
+    // one ignores it.
+    if (widthTwips() < refWidth_ || heightTwips() < refHeight_)
+        resize(std::max(width(), Twips::toPixels(refWidth_)),
+               std::max(height(), Twips::toPixels(refHeight_)));
+    anchorRight(std::max(widthTwips(), refWidth_));
+    splitHeight(std::max(heightTwips(), refHeight_));
+    placeMovingControls();
+}
+
+// The buttons keep their distance to the right edge; the table, the Notes box
+// and the Hostname column take up the change of width.
+void MainWindow::anchorRight(int w)
+{
+    command1Rect_.left = w + (refStartLeft_ - refWidth_);
+    command4Rect_.left = command1Rect_.left;
+    command2Rect_.left = w + (refOptionsLeft_ - refWidth_);
+    command3Rect_.left = command2Rect_.left;
+    listView1Rect_.width = w + (refListWidth_ - refWidth_);
+    text8Rect_.width = listView1Rect_.width;
+    listView1_->setColumnWidthTwips(3, w + (refHostColWidth_ - refWidth_));
+}
+
+// Extra height goes three quarters to the table and one quarter to the Notes
+// box, which sit 200 (label) and 400 (box) twips below the table.
+void MainWindow::splitHeight(int h)
+{
+    const float e = static_cast<float>(h - refHeight_);
+    listView1Rect_.height = roundTwips(e * 3 / 4 + static_cast<float>(3 * refNotesHeight_));
+    text8Rect_.height = roundTwips(e / 4 + static_cast<float>(refNotesHeight_));
+    text8Rect_.top = listView1Rect_.top + listView1Rect_.height + 400;
+    label10Rect_.top = listView1Rect_.top + listView1Rect_.height + 200;
+}
+
+void MainWindow::placeMovingControls()
+{
+    Twips::place(*command1_, command1Rect_);
+    Twips::place(*command4_, command4Rect_);
+    Twips::place(*command2_, command2Rect_);
+    Twips::place(*command3_, command3Rect_);
+    Twips::place(*listView1_, listView1Rect_);
+    Twips::place(*text8_, text8Rect_);
+    Twips::place(*label10_, label10Rect_);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (inTrace_)
+        closing_ = true;
+    options_.reset();
+    event->accept();
+}
+
+void MainWindow::clearResults()
+{
+    clearResultDisplay();
+    command4_->setEnabled(false);
+}
+
+void MainWindow::clearResultDisplay()
+{
+    text2_->clear();
+    text3_->clear();
+    engine_.resetResults();
+    refreshResults(true);
+}
+
+void MainWindow::processEvents()
+{
+    QCoreApplication::processEvents();
+    if (!closing_)
+        refreshResults(false);
+}
+
+void MainWindow::refreshResults(bool now)
+{
+    const ResultModel &results = engine_.results;
+    if (results.revision() == shownRevision_)
+        return;
+    if (!now && sinceRefresh_.isValid() && sinceRefresh_.elapsed() < refreshIntervalMs)
+        return;
+    listView1_->showRows(results);
+    text8_->setPlainText(qs(results.notes()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    shownRevision_ = results.revision();
+    sinceRefresh_.start();
+}
+
+void MainWindow::createOptions()
+{
+    options_ = std::make_unique<OptionsDialog>(settings_, messages_, this);
+    connect(options_.get(), &OptionsDialog::applied, this, &MainWindow::optionsApplied);
+}
+
+void MainWindow::optionsApplied(bool asymmetryView)
+{
+    listView1_->setHeaderText(12, asymmetryView ? QStringLiteral("Asym") : QStringLiteral("TTL"));
+    clearResults();
+}
+
+void MainWindow::command1Click()
+{
+    if (inTrace_) { // Stop, pressed during a yield of the running trace
+        engine_.command1Click();
+        return;
+    }
+    inTrace_ = true;
+    engine_.command1Click();
+    inTrace_ = false;
+    if (!closing_)
+        refreshResults(true);
+}
+
+void MainWindow::command3Click()
+{
+    if (!options_)
+        createOptions();
+    options_->exec();
+    options_.reset();
+}
+
+void MainWindow::command4Click() { QGuiApplication::clipboard()->clear(); }
+
+void MainWindow::combo1Change() { clearResults(); }
+
+void MainWindow::combo1Click(int index)
+{
+    clearResultDisplay();
+    history_->clickCheck(index);
+    command4_->setEnabled(false);
+}
+
+void MainWindow::yield() { processEvents(); }
+
+void MainWindow::messageBox(const std::string &text, MessageIcon icon)
+{
+    messages_.show(QStringLiteral("Korvalen"), qs(text), icon);
+}
+
+void MainWindow::setCommand1Caption(const std::string &caption)
+{
+    if (!closing_)
+        command1_->setText(qs(caption));
+}
+
+void MainWindow::setCommand1Enabled(bool enabled)
+{
+    if (!closing_)
+        command1_->setEnabled(enabled);
+}
+
+void MainWindow::setCommand3Enabled(bool enabled)
+{
+    if (!closing_)
+        command3_->setEnabled(enabled);
+}
+
+void MainWindow::setCommand4Enabled(bool enabled)
+{
+    if (!closing_)
+        command4_->setEnabled(enabled);
+}
+
+void MainWindow::setCombo1Enabled(bool enabled)
+{
+    if (!closing_)
+        combo1_->setEnabled(enabled);
+}
+
+std::string MainWindow::combo1Text() const { return combo1_->currentText().toStdString(); }
+
+void MainWindow::setText2(const std::string &text)
+{
+    if (!closing_)
+        text2_->setText(qs(text));
+}
+
+void MainWindow::setText3(const std::string &text)
+{
+    if (!closing_)
+        text3_->setText(qs(text));
+}
+
+void MainWindow::recordHistory()
+{
+    if (!closing_)
+        history_->record();
+}
+
+void MainWindow::hideOptions()
+{
+    if (closing_)
+        return;
+    if (!options_)
+        createOptions();
+    options_->hide();
 }

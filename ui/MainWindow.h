@@ -1,9 +1,125 @@
 #pragma once
 
-#include <QMainWindow>
+#include <QElapsedTimer>
+#include <QWidget>
+#include <memory>
 
-class MainWindow : public QMainWindow {
+#include "engine/TraceEngine.h"
+#include "engine/WindowOps.h"
+#include "ui/HostHistory.h"
+#include "ui/Twips.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class MessageSink;
+class OptionsDialog;
+class ResultView;
+
+// The program's one top-level window. It owns the trace engine, runs a trace
+// inside the Start button's click and gives the engine its window operations.
+// Keep it on main()'s stack: a trace may close it from inside a nested yield.
+class MainWindow : public QWidget, public WindowOps {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    MainWindow(TraceSettings &settings, EchoService &echo, Resolver &resolver,
+               MessageSink &messages, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    TraceEngine &engine() { return engine_; }
+    // The Options dialog while it exists (shown, or created hidden by a Start).
+    OptionsDialog *optionsDialog() const { return options_.get(); }
+    // Empties the result display: boxes, rows, notes, address log, hopNoted,
+    // and disables Copy to clipboard.
+    void clearResults();
+
+    // WindowOps
+    void yield() override;
+    void messageBox(const std::string &text, MessageIcon icon) override;
+    void setCommand1Caption(const std::string &caption) override;
+    void setCommand1Enabled(bool enabled) override;
+    void setCommand3Enabled(bool enabled) override;
+    void setCommand4Enabled(bool enabled) override;
+    void setCombo1Enabled(bool enabled) override;
+    std::string combo1Text() const override;
+    void setText2(const std::string &text) override;
+    void setText3(const std::string &text) override;
+    void recordHistory() override;
+    void hideOptions() override;
+    bool closing() const override { return closing_; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    QLabel *addLabel(const char *name, const char *caption, const TwipsRect &r);
+    QPushButton *addButton(const char *name, const char *caption, const TwipsRect &r);
+    QLineEdit *addDisplayBox(const char *name, const TwipsRect &r);
+    void setTabOrder();
+    void load();
+    void layoutControls();
+    void anchorRight(int w);
+    void splitHeight(int h);
+    void placeMovingControls();
+    int widthTwips() const { return Twips::fromPixels(width()); }
+    int heightTwips() const { return Twips::fromPixels(height()); }
+
+    void processEvents();
+    void refreshResults(bool now);
+    void clearResultDisplay();
+    void createOptions();
+    void optionsApplied(bool asymmetryView);
+
+    void command1Click(); // Start / Stop
+    void command3Click(); // Options
+    void command4Click(); // Copy to clipboard
+    void combo1Change();
+    void combo1Click(int index);
+
+    TraceSettings &settings_;
+    EchoService &echo_;
+    MessageSink &messages_;
+    TraceEngine engine_;
+
+    QLabel *label1_ = nullptr;
+    QComboBox *combo1_ = nullptr;
+    QPushButton *command1_ = nullptr; // Start / Stop
+    QPushButton *command3_ = nullptr; // Options
+    QPushButton *command4_ = nullptr; // Copy to clipboad
+    QPushButton *command2_ = nullptr; // Quit
+    QLineEdit *text2_ = nullptr;      // target's host name
+    QLineEdit *text3_ = nullptr;      // target's IP address
+    ResultView *listView1_ = nullptr;
+    QPlainTextEdit *text8_ = nullptr; // Notes
+    QLabel *label10_ = nullptr;       // "Notes"
+    std::unique_ptr<HostHistory> history_;
+    std::unique_ptr<OptionsDialog> options_;
+
+    // Geometry of the controls the layout moves, in twips.
+    TwipsRect command1Rect_{8040, 240, 1335, 495};
+    TwipsRect command3Rect_{9840, 240, 1335, 495};
+    TwipsRect command4Rect_{8040, 960, 1335, 495};
+    TwipsRect command2Rect_{9840, 960, 1335, 495};
+    TwipsRect listView1Rect_{120, 1680, 11415, 4455};
+    TwipsRect text8Rect_{120, 6480, 11415, 1455};
+    TwipsRect label10Rect_{120, 6240, 855, 255};
+
+    // Captured at load; the layout keeps every control's distance to the
+    // right and bottom edges from these.
+    int refWidth_ = 0;
+    int refHeight_ = 0;
+    int refStartLeft_ = 0;
+    int refOptionsLeft_ = 0;
+    int refListWidth_ = 0;
+    int refHostColWidth_ = 0;
+    int refNotesHeight_ = 0;
+
+    bool inTrace_ = false; // the Start click is running a trace
+    bool closing_ = false; // the window closed during a trace
+    uint64_t shownRevision_ = 0;
+    QElapsedTimer sinceRefresh_;
 };

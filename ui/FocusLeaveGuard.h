@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <functional>
+
+class QWidget;
+
+// Runs a check when the focus is about to leave one of the guarded fields for
+// another control of the same window, by mouse or by Tab; a failing check
+// keeps the focus in the field and the other control's action (a button's
+// click, a check box's toggle) does not happen. Code that sets texts, typing
+// and the close box never run it.
+class FocusLeaveGuard : public QObject {
+public:
+    // The check returns true when the field may be left.
+    using Check = std::function<bool(QWidget &field)>;
+
+    FocusLeaveGuard(QWidget &window, QList<QWidget *> fields, Check check);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    bool mousePressAllowed(QEvent &event);
+    bool tabAllowed(QWidget &field, QEvent &event);
+    QWidget *guardedFocus() const;
+    QWidget *focusTargetAt(QPoint pos) const;
+
+    QWidget &window_;
+    QList<QWidget *> fields_;
+    Check check_;
+};
