@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "net/EchoService.h"
+#include "report/Report.h"
 #include "ui/MessageSink.h"
 #include "ui/OptionsDialog.h"
 #include "ui/ResultView.h"
@@ -263,7 +264,15 @@ void MainWindow::command3Click()
     options_.reset();
 }
 
-void MainWindow::command4Click() { QGuiApplication::clipboard()->clear(); }
+// Builds the whole report again at every click; plain text is the only format placed.
+void MainWindow::command4Click()
+{
+    const std::string report = clipboardReport(engine_, combo1Text(), text3_->text().toStdString(),
+                                               text2_->text().toStdString());
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(QString::fromStdString(report));
+}
 
 void MainWindow::combo1Change() { clearResults(); }
 
