@@ -1,0 +1,101 @@
+// Quit or the close box during a trace: the trace unwinds without another
+// probe and without touching the closed window.
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <memory>
+
+#include "RecordingSink.h"
+#include "engine/TraceSettings.h"
+#include "tests/fakes/FakeNetwork.h"
+#include "ui/MainWindow.h"
+
+class MainWindowQuitTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void closeDuringTrace_data();
+    void closeDuringTrace();
+
+private:
+    QPushButton *button(const char *name) const
+    {
+        return window->findChild<QPushButton *>(QString::fromLatin1(name));
+    }
+
+    TraceSettings settings;
+    std::unique_ptr<FakeNetwork> net;
+    RecordingSink sink;
+    std::unique_ptr<MainWindow> window;
+};
+
+void MainWindowQuitTest::init()
+{
+    settings = TraceSettings{};
+    net = std::make_unique<FakeNetwork>();
+    sink.messages.clear();
+    window = std::make_unique<MainWindow>(settings, *net, *net, sink);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    settings.optMaxRuns = 20;
+    net->hop(1) = FakeHop{{"10.0.0.1"}};
+    net->hop(2) = FakeHop{{"10.0.0.2"}};
+    net->hop(3) = FakeHop{{"192.0.2.1"}};
+    net->hop(3).status = IpStatus::success;
+    net->setIdleCallsPerRequest(2);
+}
+
+void MainWindowQuitTest::cleanup()
+{
+    window.reset();
+    net.reset();
+}
+
+void MainWindowQuitTest::closeDuringTrace_data()
+{
+    QTest::addColumn<bool>("quitButton");
+    QTest::addColumn<int>("atRequest");
+    QTest::addColumn<bool>("findMtu");
+    QTest::newRow("Quit at the first probe") << true << 1 << false;
+    QTest::newRow("close box at the first probe") << false << 1 << false;
+    QTest::newRow("Quit in a later run") << true << 5 << false;
+    QTest::newRow("close box in a later run") << false << 5 << false;
+    QTest::newRow("Quit during the MTU search") << true << 3 << true;
+}
+
+void MainWindowQuitTest::closeDuringTrace()
+{
+    QFETCH(bool, quitButton);
+    QFETCH(int, atRequest);
+    QFETCH(bool, findMtu);
+    settings.optFindMtu = findMtu;
+    int rowsAtClose = -1;
+    net->onRequest([&](const EchoRequest &, size_t n) {
+        if (static_cast<int>(n) != atRequest)
+            return;
+        QVERIFY(window->optionsDialog()); // Start created it hidden
+        rowsAtClose = window->findChild<QTreeWidget *>("ListView1")->topLevelItemCount();
+        if (quitButton)
+            QTest::mouseClick(button("Command2"), Qt::LeftButton);
+        else
+            window->close();
+    });
+    window->findChild<QComboBox *>("Combo1")->setEditText(QStringLiteral("192.0.2.1"));
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+
+    QCOMPARE(net->requestCount(), size_t(atRequest));
+    QVERIFY(!window->isVisible());
+    QVERIFY(!window->optionsDialog());
+    QVERIFY(!window->engine().tracing);
+    QCOMPARE(net->handlesOpen(), 0);
+    // The engine's wind-down wrote nothing into the closed window.
+    QCOMPARE(button("Command1")->text(), QStringLiteral("Stop"));
+    QVERIFY(!button("Command4")->isEnabled());
+    QCOMPARE(window->findChild<QTreeWidget *>("ListView1")->topLevelItemCount(), rowsAtClose);
+    QVERIFY(sink.messages.isEmpty());
+}
+
+QTEST_MAIN(MainWindowQuitTest)
+#include "MainWindowQuitTest.moc"

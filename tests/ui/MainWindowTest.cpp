@@ -1,0 +1,407 @@
+// The main window on real widgets: start-up state, a trace against a scripted
+// network, the host history and the layout that follows the window's size.
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <memory>
+
+#include "RecordingSink.h"
+#include "engine/TraceSettings.h"
+#include "tests/fakes/FakeNetwork.h"
+#include "ui/MainWindow.h"
+#include "ui/Twips.h"
+
+namespace {
+
+const QString target = QStringLiteral("192.0.2.1");
+const QString clearItem = QStringLiteral("Clear History");
+
+QStringList itemsOf(const QComboBox &combo)
+{
+    QStringList out;
+    for (int i = 0; i < combo.count(); ++i)
+        out << combo.itemText(i);
+    return out;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void startUpState();
+    void startUpColumns_data();
+    void startUpColumns();
+    void startUpGeometry_data();
+    void startUpGeometry();
+
+    void traceFillsTheTable();
+    void stopEndsAfterTheProbeInFlight();
+
+    void history_data();
+    void history();
+    void clearHistoryEmptiesEverything();
+    void typingEmptiesResultsButKeepsTheList();
+
+    void layoutFollowsSize_data();
+    void layoutFollowsSize();
+    void smallerThanLoadSnapsBack();
+
+private:
+    template <typename W> W *child(const char *name) const
+    {
+        W *w = window->findChild<W *>(QString::fromLatin1(name));
+        if (!w)
+            qFatal("missing control %s", name);
+        return w;
+    }
+    QComboBox *combo() const { return child<QComboBox>("Combo1"); }
+    QPushButton *button(const char *name) const { return child<QPushButton>(name); }
+    QTreeWidget *table() const { return child<QTreeWidget>("ListView1"); }
+    QString cell(int row, int column) const { return table()->topLevelItem(row)->text(column); }
+    // A path of routers 10.0.0.<ttl> with the target at hop 3.
+    void scriptPath();
+    void startTrace(const QString &text);
+    void fillResults();
+    void chooseItem(int index);
+    void verifyResultsEmpty();
+
+    TraceSettings settings;
+    std::unique_ptr<FakeNetwork> netPtr;
+    FakeNetwork &net() { return *netPtr; }
+    RecordingSink sink;
+    std::unique_ptr<MainWindow> window;
+};
+
+void MainWindowTest::init()
+{
+    settings = TraceSettings{};
+    netPtr = std::make_unique<FakeNetwork>();
+    sink.messages.clear();
+    window = std::make_unique<MainWindow>(settings, net(), net(), sink);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // Load has given the settings their start-up values; keep traces short.
+    settings.optMaxRuns = 2;
+}
+
+void MainWindowTest::cleanup()
+{
+    window.reset();
+    netPtr.reset();
+}
+
+void MainWindowTest::scriptPath()
+{
+    net().hop(1) = FakeHop{{"10.0.0.1"}};
+    net().hop(2) = FakeHop{{"10.0.0.2"}};
+    net().hop(3) = FakeHop{{target.toStdString()}};
+    net().hop(3).status = IpStatus::success;
+}
+
+void MainWindowTest::startTrace(const QString &text)
+{
+    combo()->setEditText(text);
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+}
+
+void MainWindowTest::fillResults()
+{
+    scriptPath();
+    startTrace(target);
+    QCOMPARE(table()->topLevelItemCount(), 3);
+    QVERIFY(button("Command4")->isEnabled());
+}
+
+void MainWindowTest::chooseItem(int index)
+{
+    combo()->setCurrentIndex(index);
+    emit combo()->activated(index);
+}
+
+void MainWindowTest::verifyResultsEmpty()
+{
+    QCOMPARE(table()->topLevelItemCount(), 0);
+    QCOMPARE(child<QLineEdit>("Text2")->text(), QString());
+    QCOMPARE(child<QLineEdit>("Text3")->text(), QString());
+    QCOMPARE(child<QPlainTextEdit>("Text8")->toPlainText(), QString());
+    QVERIFY(!button("Command4")->isEnabled());
+    QCOMPARE(window->engine().maxhop, 0);
+    QCOMPARE(window->engine().dbIndex, 0);
+}
+
+// ---- start-up
+
+void MainWindowTest::startUpState()
+{
+    QCOMPARE(window->windowTitle(), QStringLiteral("Korvalen"));
+    QCOMPARE(itemsOf(*combo()), QStringList{clearItem});
+    QCOMPARE(combo()->currentText(), QString());
+    QCOMPARE(button("Command1")->text(), QStringLiteral("Start"));
+    QCOMPARE(button("Command4")->text(), QStringLiteral("Copy to clipboad"));
+    QVERIFY(!button("Command4")->isEnabled());
+    for (const char *name : {"Command1", "Command2", "Command3"})
+        QVERIFY2(button(name)->isEnabled(), name);
+    for (const char *name : {"Text2", "Text3"})
+        QVERIFY2(!child<QLineEdit>(name)->isEnabled(), name);
+    QVERIFY(!child<QPlainTextEdit>("Text8")->isEnabled());
+    QCOMPARE(table()->topLevelItemCount(), 0);
+    QVERIFY(!window->engine().tracing);
+    QVERIFY(settings.optAsymmetryView);
+    QCOMPARE(settings.optMaxHops, int16_t{30});
+}
+
+void MainWindowTest::startUpColumns_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<int>("widthTwips");
+    const struct {
+        const char *header;
+        int width;
+    } columns[] = {{"Hop", 500},   {"IP address", 1700}, {"Hostname", 3300}, {"Sent", 600},
+                   {"Recv", 600},  {"Loss %", 700},      {"Best", 600},      {"Avg", 600},
+                   {"Worst", 600}, {"Last", 600},        {"MTU", 600},       {"Asym", 600}};
+    int column = 1;
+    for (const auto &c : columns) {
+        QTest::addRow("%d %s", column, c.header) << column << QString::fromLatin1(c.header)
+                                                 << c.width;
+        ++column;
+    }
+}
+
+void MainWindowTest::startUpColumns()
+{
+    QFETCH(int, column);
+    QFETCH(QString, header);
+    QFETCH(int, widthTwips);
+    QCOMPARE(table()->columnCount(), 12);
+    QCOMPARE(table()->headerItem()->text(column - 1), header);
+    QCOMPARE(table()->columnWidth(column - 1), Twips::toPixels(widthTwips));
+    QVERIFY(!table()->header()->isHidden());
+}
+
+void MainWindowTest::startUpGeometry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips");
+    auto row = [](const char *name, TwipsRect r) {
+        QTest::newRow(name) << QString::fromLatin1(name)
+                            << QRect(r.left, r.top, r.width, r.height);
+    };
+    row("Combo1", {2160, 240, 4575, 315});
+    row("Command1", {8040, 240, 1335, 495});
+    row("Command3", {9840, 240, 1335, 495});
+    row("Command4", {8040, 960, 1335, 495});
+    row("Command2", {9840, 960, 1335, 495});
+    row("Text2", {2160, 1200, 4215, 285});
+    row("Text3", {2160, 720, 1575, 285});
+    // The first layout pass makes the table three times the Notes box.
+    row("ListView1", {120, 1680, 11415, 4365});
+    row("Label10", {120, 6245, 855, 255});
+    row("Text8", {120, 6445, 11415, 1455});
+}
+
+void MainWindowTest::startUpGeometry()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    const QWidget *w = child<QWidget>(qPrintable(name));
+    QCOMPARE(w->geometry(),
+             Twips::toRect({twips.left(), twips.top(), twips.width(), twips.height()}));
+}
+
+// ---- a trace through the window
+
+void MainWindowTest::traceFillsTheTable()
+{
+    scriptPath();
+    QStringList captionsDuringTrace;
+    net().onRequest([&](const EchoRequest &, size_t) {
+        captionsDuringTrace << button("Command1")->text();
+        QVERIFY(!button("Command4")->isEnabled());
+        QVERIFY(!button("Command3")->isEnabled());
+        QVERIFY(!combo()->isEnabled());
+    });
+    startTrace(target);
+
+    QCOMPARE(net().mainRequests().size(), size_t{6});
+    QCOMPARE(captionsDuringTrace, QStringList(6, QStringLiteral("Stop")));
+    QCOMPARE(table()->topLevelItemCount(), 3);
+    const QStringList addresses = {"10.0.0.1", "10.0.0.2", target};
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(cell(row, 0), QStringLiteral(" %1").arg(row + 1));
+        QCOMPARE(cell(row, 1), addresses[row]);
+        QCOMPARE(cell(row, 3), QStringLiteral("2"));
+        QCOMPARE(cell(row, 4), QStringLiteral("2"));
+        // The table shows exactly what the engine holds, cell by cell.
+        for (int col = 0; col < 12; ++col)
+            QCOMPARE(cell(row, col),
+                     QString::fromStdString(window->engine().results.cell(row + 1, col)));
+    }
+    QCOMPARE(child<QPlainTextEdit>("Text8")->toPlainText(),
+             QString::fromStdString(window->engine().results.notes())
+                 .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    QCOMPARE(child<QLineEdit>("Text3")->text(), target);
+    QCOMPARE(button("Command1")->text(), QStringLiteral("Start"));
+    QVERIFY(button("Command1")->isEnabled());
+    QVERIFY(button("Command3")->isEnabled());
+    QVERIFY(button("Command4")->isEnabled());
+    QVERIFY(combo()->isEnabled());
+    QCOMPARE(itemsOf(*combo()), (QStringList{target, clearItem}));
+    QVERIFY(sink.messages.isEmpty());
+}
+
+void MainWindowTest::stopEndsAfterTheProbeInFlight()
+{
+    scriptPath();
+    settings.optMaxRuns = 20;
+    net().onRequest([&](const EchoRequest &, size_t n) {
+        if (n == 4)
+            QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    });
+    startTrace(target);
+
+    QCOMPARE(net().requestCount(), size_t{4});
+    QCOMPARE(table()->topLevelItemCount(), 3);
+    QCOMPARE(cell(0, 3), QStringLiteral("2")); // the probe in flight was counted
+    QCOMPARE(cell(1, 3), QStringLiteral("1"));
+    QCOMPARE(button("Command1")->text(), QStringLiteral("Start"));
+    QVERIFY(button("Command1")->isEnabled());
+    QVERIFY(button("Command4")->isEnabled());
+    QVERIFY(!window->engine().tracing);
+}
+
+// ---- host history
+
+void MainWindowTest::history_data()
+{
+    QTest::addColumn<QStringList>("starts");
+    QTest::addColumn<QStringList>("list");
+    const QString a = QStringLiteral("alpha.example");
+    const QString b = QStringLiteral("beta.example");
+    QTest::newRow("sorted") << QStringList{b, a} << QStringList{a, b, clearItem};
+    QTest::newRow("same text again") << QStringList{b, a, a, b} << QStringList{a, b, clearItem};
+    QTest::newRow("other case") << QStringList{a, "ALPHA.example"}
+                                << QStringList{"ALPHA.example", a, clearItem};
+    QTest::newRow("trailing blank") << QStringList{a, a + " "}
+                                    << QStringList{a, a + " ", clearItem};
+    QTest::newRow("command item text") << QStringList{clearItem} << QStringList{clearItem};
+    QTest::newRow("empty text first") << QStringList{b, ""} << QStringList{"", b, clearItem};
+    QTest::newRow("address") << QStringList{target, a} << QStringList{target, a, clearItem};
+}
+
+// Texts that do not resolve are recorded all the same.
+void MainWindowTest::history()
+{
+    QFETCH(QStringList, starts);
+    QFETCH(QStringList, list);
+    for (const QString &text : starts)
+        startTrace(text);
+    QCOMPARE(itemsOf(*combo()), list);
+    QCOMPARE(combo()->currentText(), starts.last());
+}
+
+void MainWindowTest::clearHistoryEmptiesEverything()
+{
+    startTrace(QStringLiteral("beta.example"));
+    fillResults();
+    QCOMPARE(combo()->count(), 3);
+    chooseItem(2);
+    QCOMPARE(itemsOf(*combo()), QStringList{clearItem});
+    QCOMPARE(combo()->currentText(), QString());
+    verifyResultsEmpty();
+
+    // Choosing an earlier target keeps the list and empties its own results.
+    fillResults();
+    chooseItem(0);
+    QCOMPARE(combo()->currentText(), target);
+    QCOMPARE(itemsOf(*combo()), (QStringList{target, clearItem}));
+    verifyResultsEmpty();
+}
+
+void MainWindowTest::typingEmptiesResultsButKeepsTheList()
+{
+    startTrace(QStringLiteral("beta.example"));
+    fillResults();
+    combo()->lineEdit()->setFocus();
+    QTest::keyClick(combo()->lineEdit(), Qt::Key_X);
+    QCOMPARE(combo()->currentText(), target + "x");
+    QCOMPARE(itemsOf(*combo()), (QStringList{target, "beta.example", clearItem}));
+    verifyResultsEmpty();
+}
+
+// ---- layout
+
+void MainWindowTest::layoutFollowsSize_data()
+{
+    QTest::addColumn<int>("dw");
+    QTest::addColumn<int>("dh");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips");
+    auto rows = [](const char *label, int dw, int dh, int tableHeight, int notesHeight) {
+        const int w = 11415 + dw;
+        const int labelTop = 1680 + tableHeight + 200;
+        const struct {
+            const char *name;
+            QRect r;
+        } expected[] = {
+            {"Command1", {8040 + dw, 240, 1335, 495}}, {"Command3", {9840 + dw, 240, 1335, 495}},
+            {"Command4", {8040 + dw, 960, 1335, 495}}, {"Command2", {9840 + dw, 960, 1335, 495}},
+            {"Combo1", {2160, 240, 4575, 315}},        {"Text2", {2160, 1200, 4215, 285}},
+            {"ListView1", {120, 1680, w, tableHeight}}, {"Label10", {120, labelTop, 855, 255}},
+            {"Text8", {120, labelTop + 200, w, notesHeight}},
+        };
+        for (const auto &e : expected)
+            QTest::addRow("%s %s", label, e.name) << dw << dh << QString::fromLatin1(e.name)
+                                                   << e.r;
+    };
+    rows("wider by 1500", 1500, 0, 4365, 1455);
+    // Extra height goes three quarters to the table, one quarter to the Notes.
+    rows("taller by 1200", 0, 1200, 5265, 1755);
+    // 53 pixels, the nearest to 800 twips: the quarters round to whole twips.
+    rows("taller by 795", 0, 795, 4961, 1654);
+    rows("both", 1500, 1200, 5265, 1755);
+}
+
+void MainWindowTest::layoutFollowsSize()
+{
+    QFETCH(int, dw);
+    QFETCH(int, dh);
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    window->resize(window->width() + Twips::toPixels(dw), window->height() + Twips::toPixels(dh));
+    QTRY_COMPARE(window->width(), Twips::toPixels(11670 + dw));
+    const QWidget *w = child<QWidget>(qPrintable(name));
+    QCOMPARE(w->geometry(),
+             Twips::toRect({twips.left(), twips.top(), twips.width(), twips.height()}));
+    // Only the Hostname column takes up the change of width.
+    QCOMPARE(table()->columnWidth(2), Twips::toPixels(3300 + dw));
+    QCOMPARE(table()->columnWidth(1), Twips::toPixels(1700));
+    QCOMPARE(table()->columnWidth(11), Twips::toPixels(600));
+}
+
+void MainWindowTest::smallerThanLoadSnapsBack()
+{
+    const QSize load = window->size();
+    const QRect tableAtLoad = table()->geometry();
+    window->resize(load.width() + 100, load.height() + 60);
+    QTRY_COMPARE(window->size(), QSize(load.width() + 100, load.height() + 60));
+    window->resize(load.width() - 200, load.height() - 100);
+    QTest::qWait(20);
+    QCOMPARE(window->size(), load);
+    QCOMPARE(table()->geometry(), tableAtLoad);
+    QCOMPARE(button("Command1")->geometry(), Twips::toRect({8040, 240, 1335, 495}));
+    QCOMPARE(table()->columnWidth(2), Twips::toPixels(3300));
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
