@@ -11,6 +11,7 @@
 
 #include "engine/TraceSettings.h"
 #include "ui/FocusLeaveGuard.h"
+#include "ui/FontFit.h"
 #include "ui/MessageSink.h"
 #include "ui/Twips.h"
 
@@ -37,6 +38,7 @@ OptionsDialog::OptionsDialog(TraceSettings &settings, MessageSink &messages, QWi
     setWindowTitle(QStringLiteral("Options"));
     setFixedSize(Twips::toPixels(clientWidth), Twips::toPixels(clientHeight));
     createControls();
+    FontFit::fitFont(*this);
     setTabOrder();
     QList<QWidget *> edits;
     for (const Field &f : fields_)
