@@ -13,6 +13,7 @@
 
 #include "net/EchoService.h"
 #include "report/Report.h"
+#include "ui/Accessibility.h"
 #include "ui/FontFit.h"
 #include "ui/MessageSink.h"
 #include "ui/OptionsDialog.h"
@@ -65,6 +66,7 @@ MainWindow::MainWindow(TraceSettings &settings, EchoService &echo, Resolver &res
         processEvents();
         return !closing_;
     });
+    Accessibility::describeMainWindow(*this);
 }
 
 MainWindow::~MainWindow() { echo_.setIdleHook({}); }

@@ -10,6 +10,7 @@
 #include <QScreen>
 
 #include "engine/TraceSettings.h"
+#include "ui/Accessibility.h"
 #include "ui/FocusLeaveGuard.h"
 #include "ui/FontFit.h"
 #include "ui/MessageSink.h"
@@ -48,6 +49,7 @@ OptionsDialog::OptionsDialog(TraceSettings &settings, MessageSink &messages, QWi
     command1_->setFocus();
     if (const QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
+    Accessibility::describeOptionsDialog(*this);
 }
 
 void OptionsDialog::createControls()
