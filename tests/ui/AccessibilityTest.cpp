@@ -24,13 +24,14 @@
 
 namespace {
 
-// The program's own controls; Qt's inner parts are named qt_… or not at all.
+// The program's own controls in root's window; Qt's inner parts are named
+// qt_… or not at all.
 QList<QWidget *> controlsOf(const QWidget &root)
 {
     QList<QWidget *> out;
     for (QWidget *w : root.findChildren<QWidget *>()) {
         const QString name = w->objectName();
-        if (!name.isEmpty() && !name.startsWith(QLatin1String("qt_")))
+        if (w->window() == &root && !name.isEmpty() && !name.startsWith(QLatin1String("qt_")))
             out << w;
     }
     return out;
