@@ -195,7 +195,7 @@ options runs=2 || true
 report=$(trace 10.77.4.2 10) || true
 check "close box stored nothing" "2" "$(setting "$report" 'Max runs')"
 close_box "$main_win"
-took=$(app_exit_within 3)
+took=$(app_exit_within 5)
 check_true "close box of the main window ends the program" "took $took s" test "$took" != timeout
 
 # === 5. an ordinary user: ping sockets open, then closed without a capability ========
