@@ -191,15 +191,22 @@ dlg=$(wait_window Options 5)
 click "$dlg" 1680 2640 615 285; type_over "0" # a bad Max runs: the field check holds the focus
 close_box "$dlg"
 check "close box of the dialog is never blocked" "" "$(other_window Options)"
+# the main window's close box while the dialog is open: the dialog holds the
+# window as its owner, so nothing happens until the dialog is closed
+click_options
+dlg=$(wait_window Options 5)
+close_box "$main_win"
+check_true "main close box during the dialog: program and dialog stay" "" \
+    test -n "$(app_alive && other_window Options)"
+click "$dlg" 1800 3240 1095 495 # Cancel
 options runs=2 || true
 report=$(trace 10.77.4.2 10) || true
-check "close box stored nothing" "2" "$(setting "$report" 'Max runs')"
+check "close boxes stored nothing, the program traces on" "2" "$(setting "$report" 'Max runs')"
 close_box "$main_win"
 took=$(app_exit_within 5)
 check_true "close box of the main window ends the program" "took $took s" test "$took" != timeout
 
 # === 5. an ordinary user: ping sockets open, then closed without a capability ========
-mkdir -p /tmp/kv-e2e-runtime && chmod 1777 /tmp/kv-e2e-runtime
 app_start 65534 || exit 1
 report=$(trace 10.77.4.2 15) || echo "FAIL no report as an ordinary user"
 shot ordinary-user

@@ -20,6 +20,7 @@ X() { DISPLAY=$XDISPLAY timeout 10 "$@"; }
 
 x_up() {
     mkdir -p "$ARTEFACTS"
+    : >"$ARTEFACTS/korvalen.log"
     local n=${XDISPLAY#:}
     rm -f "/tmp/.X11-unix/X$n" "/tmp/.X$n-lock"
     setsid Xvfb "$XDISPLAY" -screen 0 1280x900x24 -nolisten tcp >"$ARTEFACTS/xvfb.log" 2>&1 </dev/null &
@@ -46,9 +47,10 @@ x_down() {
 # for its main window.
 app_start() {
     local user=${1:-}
-    local run=("$KORVALEN")
+    local run=("$KORVALEN") runtime=/tmp/kv-e2e-runtime-${1:-0}
+    mkdir -p -m 700 "$runtime" && chown "${user:-0}" "$runtime"
     [ -z "$user" ] || run=(setpriv --reuid="$user" --regid="$user" --clear-groups --inh-caps=-all "$KORVALEN")
-    ip netns exec "${KV_PREFIX}src" env DISPLAY="$XDISPLAY" XDG_RUNTIME_DIR=/tmp/kv-e2e-runtime \
+    ip netns exec "${KV_PREFIX}src" env DISPLAY="$XDISPLAY" XDG_RUNTIME_DIR="$runtime" \
         "${run[@]}" >>"$ARTEFACTS/korvalen.log" 2>&1 </dev/null &
     app_pid=$!
     main_win=
