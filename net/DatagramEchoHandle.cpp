@@ -26,8 +26,8 @@ bool setUp(int fd)
     return enable(fd, IP_RECVERR) == 0 && enable(fd, IP_RECVTTL) == 0;
 }
 
-// The bytes one recvmsg filled: msg_namelen and msg_controllen may exceed
-// the buffers when the kernel had more to say than fitted.
+// The bytes one recvmsg filled. msg_controllen is what the kernel wrote;
+// msg_namelen is the address's own length and may exceed the buffer.
 DatagramPacket::Received received(std::span<const uint8_t> data, const msghdr &message,
                                   ssize_t length)
 {
