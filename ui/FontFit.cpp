@@ -74,13 +74,12 @@ void setPointSize(QWidget &root, double size)
     QFont font = root.font();
     font.setPointSizeF(size);
     root.setFont(font);
-    // children that set a font of their own follow the window's size too
+    // Every child gets the size explicitly: a child with a font or a style
+    // sheet of its own does not follow its parent's font.
     for (QWidget *child : root.findChildren<QWidget *>()) {
-        if (child->testAttribute(Qt::WA_SetFont)) {
-            QFont own = child->font();
-            own.setPointSizeF(size);
-            child->setFont(own);
-        }
+        QFont own = child->font();
+        own.setPointSizeF(size);
+        child->setFont(own);
     }
 }
 

@@ -76,6 +76,11 @@ void OptionsDialog::createControls()
     addLabel("Label1", "Korvalen Ver 0.4", {2400, 120, 2415, 255});
     frame1_ = named(new QGroupBox(QStringLiteral("View"), this), "Frame1");
     Twips::place(*frame1_, {2520, 480, 1815, 975});
+    // The caption sits on the frame's top line, so the option buttons placed
+    // 240 twips below the frame's top are inside the frame, clear of its line.
+    frame1_->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+        "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
     option1_ = named(new QRadioButton(QStringLiteral("Asymmetry"), frame1_), "Option1");
     Twips::place(*option1_, {120, 240, 1575, 255});
     option2_ = named(new QRadioButton(QStringLiteral("TTL"), frame1_), "Option2");

@@ -1,0 +1,180 @@
+// Headless trace on a real network: runs the trace engine over the ICMP echo
+// service inside a namespace of the test network, with a window that only
+// records, and prints the result rows without their round-trip times, the
+// echo results tallied, and the Notes text, so shell tests can compare whole
+// traces.
+//
+//   trace_probe [--backend automatic|datagram|raw] [--runs N] [--hops N]
+//               [--timeout S] [--mtu] ADDRESS
+//       row HOP|IP address|Hostname|Sent|Recv|Loss %|MTU|Asym/TTL
+//       echo ttl=T df=D size=S count=C status=S address=A n=N   (sorted)
+//       notes LINE
+//       message TEXT
+//
+// The exit code is 0, 2 for bad arguments.
+#include "engine/TraceEngine.h"
+#include "net/IcmpEchoService.h"
+#include "net/SystemResolver.h"
+#include "tests/fakes/FakeWindowOps.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <tuple>
+
+namespace {
+
+// What one echo request asked and got, the key of the tally.
+using EchoKey = std::tuple<int, int, size_t, uint32_t, uint32_t, std::string>;
+using Tally = std::map<EchoKey, int>;
+
+std::string dotted(uint32_t networkOrder)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr address{networkOrder};
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
+class TallyingHandle : public EchoHandle {
+public:
+    TallyingHandle(std::unique_ptr<EchoHandle> inner, Tally &tally)
+        : inner_(std::move(inner)), tally_(tally)
+    {
+    }
+    uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+                      const IpOptionInformation &options, IcmpEchoReply &reply,
+                      uint32_t timeoutMs) override
+    {
+        const uint32_t count = inner_->sendEcho(destination, payload, options, reply, timeoutMs);
+        const bool df = (options.flags & IpOptionInformation::dontFragment) != 0;
+        ++tally_[{options.ttl, df, payload.size(), count, reply.status, dotted(reply.address)}];
+        return count;
+    }
+
+private:
+    std::unique_ptr<EchoHandle> inner_;
+    Tally &tally_;
+};
+
+// The echo service with every result tallied.
+class TallyingService : public EchoService {
+public:
+    explicit TallyingService(IcmpEchoService::Backend backend) : inner_(backend) {}
+    std::unique_ptr<EchoHandle> openHandle() override
+    {
+        auto handle = inner_.openHandle();
+        if (!handle)
+            return nullptr;
+        return std::make_unique<TallyingHandle>(std::move(handle), tally);
+    }
+    EchoOpenFailure lastOpenFailure() const override { return inner_.lastOpenFailure(); }
+    void setIdleHook(IdleHook hook) override { inner_.setIdleHook(std::move(hook)); }
+
+    Tally tally;
+
+private:
+    IcmpEchoService inner_;
+};
+
+struct Options {
+    IcmpEchoService::Backend backend = IcmpEchoService::Backend::automatic;
+    int16_t runs = 4;
+    int16_t hops = 30;
+    int16_t timeoutSec = 1;
+    bool mtu = false;
+    std::string target;
+};
+
+std::optional<int16_t> number(const char *text, long min, long max)
+{
+    char *end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || value < min || value > max)
+        return std::nullopt;
+    return static_cast<int16_t>(value);
+}
+
+bool parse(int argc, char **argv, Options &options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char *value = i + 1 < argc ? argv[i + 1] : "";
+        std::optional<int16_t> n;
+        if (arg == "--mtu") {
+            options.mtu = true;
+        } else if (arg[0] != '-') {
+            options.target = arg;
+        } else if (arg == "--backend") {
+            const std::string name = value;
+            if (name == "datagram")
+                options.backend = IcmpEchoService::Backend::datagram;
+            else if (name == "raw")
+                options.backend = IcmpEchoService::Backend::raw;
+            else if (name != "automatic")
+                return false;
+            ++i;
+        } else if (arg == "--runs" && (n = number(value, 1, 10000))) {
+            options.runs = *n, ++i;
+        } else if (arg == "--hops" && (n = number(value, 1, 255))) {
+            options.hops = *n, ++i;
+        } else if (arg == "--timeout" && (n = number(value, 1, 30))) {
+            options.timeoutSec = *n, ++i;
+        } else {
+            return false;
+        }
+    }
+    return !options.target.empty();
+}
+
+void print(const TraceEngine &engine, const FakeWindowOps &window, const Tally &tally)
+{
+    constexpr int shown[] = {0, 1, 2, 3, 4, 5, 10, 11}; // all but Best, Avg, Worst, Last
+    for (int row = 1; row <= engine.results.rowCount(); ++row) {
+        std::string line = "row ";
+        for (int column : shown)
+            line += (column ? "|" : "") + engine.results.cell(row, column);
+        std::printf("%s\n", line.c_str());
+    }
+    for (const auto &[key, n] : tally) {
+        const auto &[ttl, df, size, count, status, address] = key;
+        std::printf("echo ttl=%d df=%d size=%zu count=%u status=%u address=%s n=%d\n", ttl, df,
+                    size, count, status, address.c_str(), n);
+    }
+    std::istringstream notes(engine.results.notes());
+    for (std::string line; std::getline(notes, line);)
+        std::printf("notes %s\n", line.c_str());
+    for (const auto &message : window.messages())
+        std::printf("message %s\n", message.text.c_str());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    if (!parse(argc, argv, options)) {
+        std::fprintf(stderr, "usage: trace_probe [--backend automatic|datagram|raw] [--runs N] "
+                             "[--hops N] [--timeout S] [--mtu] ADDRESS\n");
+        return 2;
+    }
+    TraceSettings settings;
+    settings.setStartupValues();
+    settings.optMaxRuns = options.runs;
+    settings.optMaxHops = options.hops;
+    settings.optTimeoutSec = options.timeoutSec;
+    settings.optFindMtu = options.mtu;
+
+    TallyingService echo(options.backend);
+    SystemResolver resolver;
+    FakeWindowOps window;
+    window.setCombo1Text(options.target);
+    TraceEngine engine{settings, echo, resolver, window};
+    engine.command1Click();
+    print(engine, window, echo.tally);
+    return 0;
+}
