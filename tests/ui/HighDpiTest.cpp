@@ -60,12 +60,13 @@ double scaleFactor()
 
 QString scaleText() { return QString::number(scaleFactor()); }
 
+// In whole logical pixels, as the widgets and the style size their own text.
 double advance(const QWidget &w, const QString &text)
 {
-    return QFontMetricsF(w.font(), &w).horizontalAdvance(text);
+    return QFontMetrics(w.font(), &w).horizontalAdvance(text);
 }
 
-double lineHeight(const QWidget &w) { return QFontMetricsF(w.font(), &w).height(); }
+double lineHeight(const QWidget &w) { return QFontMetrics(w.font(), &w).height(); }
 
 QString misfit(const QWidget &w, const QString &text, double need, double room)
 {
