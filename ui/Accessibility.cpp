@@ -1,5 +1,6 @@
 #include "ui/Accessibility.h"
 
+#include <QAccessibleWidget>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -113,12 +114,23 @@ template <size_t N> void describe(QWidget &root, const Entry (&table)[N])
     }
 }
 
+// The main window is a plain widget, which Qt presents as a pane; readers
+// announce a top-level window by its frame role.
+QAccessibleInterface *mainWindowAsFrame(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("MainWindow") && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
+
 } // namespace
 
 namespace Accessibility {
 
 void describeMainWindow(QWidget &window)
 {
+    static const bool installed = (QAccessible::installFactory(mainWindowAsFrame), true);
+    Q_UNUSED(installed);
     window.setAccessibleDescription(
         QStringLiteral("Traces the route to a host and measures every hop."));
     describe(window, mainWindow);
