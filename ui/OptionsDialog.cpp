@@ -80,7 +80,9 @@ void OptionsDialog::createControls()
     // 240 twips below the frame's top are inside the frame, clear of its line.
     frame1_->setStyleSheet(QStringLiteral(
         "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
-        "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
+        "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"
+        // TTL is 13 pixels high: the style's 14-pixel mark would be cut off
+        "QRadioButton::indicator { width: 12px; height: 12px; }"));
     option1_ = named(new QRadioButton(QStringLiteral("Asymmetry"), frame1_), "Option1");
     Twips::place(*option1_, {120, 240, 1575, 255});
     option2_ = named(new QRadioButton(QStringLiteral("TTL"), frame1_), "Option2");
