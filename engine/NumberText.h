@@ -7,5 +7,8 @@
 // one leading blank when it is not negative, so hop 5 reads " 5".
 inline std::string signRoomText(int32_t value)
 {
-    return value < 0 ? std::to_string(value) : " " + std::to_string(value);
+    std::string text = std::to_string(value);
+    if (value >= 0)
+        text.insert(text.begin(), ' ');
+    return text;
 }

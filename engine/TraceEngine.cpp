@@ -381,7 +381,7 @@ int32_t TraceEngine::appendToLog(int16_t hop, const std::string &s)
     const auto i = static_cast<size_t>(dbIndex);
     log.dbHop[i] = hop;
     log.dbAddr[i] = s;
-    log.dbCount[i] = "1";
+    log.dbCount[i].assign(1, '1');
     log.dbName[i].clear();
     return dbIndex;
 }

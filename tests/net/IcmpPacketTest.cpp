@@ -41,7 +41,7 @@ struct IpFields {
 Bytes ipPacket(const IpFields &ip, const Bytes &body)
 {
     const size_t headerLength = 20 + ip.optionWords * 4;
-    Bytes packet(headerLength);
+    Bytes packet(headerLength + body.size());
     packet[0] = static_cast<uint8_t>(0x40 | (headerLength / 4));
     put16(packet, 2, static_cast<uint16_t>(headerLength + body.size()));
     packet[8] = ip.ttl;
@@ -50,7 +50,7 @@ Bytes ipPacket(const IpFields &ip, const Bytes &body)
     putAddress(packet, 16, ip.destination);
     for (size_t i = 20; i < headerLength; ++i)
         packet[i] = 1; // NOP options
-    packet.insert(packet.end(), body.begin(), body.end());
+    std::copy(body.begin(), body.end(), packet.begin() + static_cast<std::ptrdiff_t>(headerLength));
     return packet;
 }
 

@@ -100,7 +100,7 @@ Bytes ipAround(uint32_t from, uint32_t to, Bytes icmp)
 {
     put16(icmp, 2, 0);
     put16(icmp, 2, checksum(icmp.data(), icmp.size()));
-    Bytes packet(20, 0);
+    Bytes packet(20 + icmp.size(), 0);
     packet[0] = 0x45;
     put16(packet, 2, static_cast<uint16_t>(20 + icmp.size()));
     put16(packet, 4, forgedIpId);
@@ -108,7 +108,7 @@ Bytes ipAround(uint32_t from, uint32_t to, Bytes icmp)
     packet[9] = 1;
     std::memcpy(&packet[12], &from, 4);
     std::memcpy(&packet[16], &to, 4);
-    packet.insert(packet.end(), icmp.begin(), icmp.end());
+    std::copy(icmp.begin(), icmp.end(), packet.begin() + 20);
     return packet;
 }
 
