@@ -14,6 +14,7 @@
 #include "net/EchoService.h"
 #include "report/Report.h"
 #include "ui/Accessibility.h"
+#include "ui/ButtonKeys.h"
 #include "ui/FontFit.h"
 #include "ui/MessageSink.h"
 #include "ui/OptionsDialog.h"
@@ -67,6 +68,7 @@ MainWindow::MainWindow(TraceSettings &settings, EchoService &echo, Resolver &res
         return !closing_;
     });
     Accessibility::describeMainWindow(*this);
+    ButtonKeys::pressOnEnter(*this);
 }
 
 MainWindow::~MainWindow() { echo_.setIdleHook({}); }

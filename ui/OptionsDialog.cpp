@@ -11,6 +11,7 @@
 
 #include "engine/TraceSettings.h"
 #include "ui/Accessibility.h"
+#include "ui/ButtonKeys.h"
 #include "ui/FocusLeaveGuard.h"
 #include "ui/FontFit.h"
 #include "ui/MessageSink.h"
@@ -50,6 +51,7 @@ OptionsDialog::OptionsDialog(TraceSettings &settings, MessageSink &messages, QWi
     if (const QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
     Accessibility::describeOptionsDialog(*this);
+    ButtonKeys::pressOnEnter(*this);
 }
 
 void OptionsDialog::createControls()

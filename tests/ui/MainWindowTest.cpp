@@ -51,6 +51,7 @@ private slots:
 
     void traceFillsTheTable();
     void stopEndsAfterTheProbeInFlight();
+    void enterOnStartTraces();
 
     void history_data();
     void history();
@@ -416,6 +417,17 @@ void MainWindowTest::smallerThanLoadSnapsBack()
     QCOMPARE(table()->geometry(), tableAtLoad);
     QCOMPARE(button("Command1")->geometry(), Twips::toRect({8040, 240, 1335, 495}));
     QCOMPARE(table()->columnWidth(2), Twips::toPixels(3300));
+}
+
+void MainWindowTest::enterOnStartTraces()
+{
+    scriptPath();
+    combo()->setEditText(target);
+    QTest::keyClick(combo(), Qt::Key_Return); // Enter in the entry presses nothing
+    QCOMPARE(table()->topLevelItemCount(), 0);
+    button("Command1")->setFocus();
+    QTest::keyClick(button("Command1"), Qt::Key_Return);
+    QCOMPARE(table()->topLevelItemCount(), 3);
 }
 
 void MainWindowTest::minimiseAndRestoreKeepTheLayout()

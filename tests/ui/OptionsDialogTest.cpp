@@ -70,6 +70,7 @@ private slots:
     void okStoresAllNineAndReportsTheView();
     void cancelStoresNothing();
     void noKeyIsBoundToAButton();
+    void enterPressesTheFocusedButton();
     void realMessageBox();
 
 private:
@@ -368,6 +369,23 @@ void OptionsDialogTest::noKeyIsBoundToAButton()
     QTest::keyClick(field("Text4"), Qt::Key_Return);
     QVERIFY(dialog->isVisible());
     QCOMPARE(settings.optPacketSize, int16_t(100));
+}
+
+void OptionsDialogTest::enterPressesTheFocusedButton()
+{
+    open();
+    type(field("Text4"), "200");
+    child<QPushButton>("Command3")->setFocus(); // Cancel
+    QTest::keyClick(child<QPushButton>("Command3"), Qt::Key_Return);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(settings.optPacketSize, int16_t(100));
+
+    open();
+    type(field("Text4"), "200");
+    child<QPushButton>("Command1")->setFocus(); // OK
+    QTest::keyClick(child<QPushButton>("Command1"), Qt::Key_Enter, Qt::KeypadModifier);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(settings.optPacketSize, int16_t(200));
 }
 
 // The one test of the real box: title, text, no icon, an OK button only.
