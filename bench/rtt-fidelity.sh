@@ -20,10 +20,10 @@ OUT=$(mktemp -d)
 at_exit rm -rf "$OUT"
 
 echo "rtt-fidelity: $PROBES probes to $FAR, $REPEATS repeats, $(machine)"
-worst=0
+largest=0
 for delay in 0 10 50; do
     bed delay "$delay"
-    d_avg=() d_best=() d_worst=()
+    d_avg=() d_best=() d_worst=() d_call=()
     for rep in $(seq "$REPEATS"); do
         # ping runs beside the trace, so both meet the same load on the delay
         # line; it spaces its probes by about one round trip, as the runs do
@@ -41,11 +41,13 @@ for delay in 0 10 50; do
         d_best+=("$(calc '"%.3f", '"$best - $pmin")")
         d_avg+=("$(calc '"%.3f", '"$avg - $pavg")")
         d_worst+=("$(calc '"%.3f", '"$worst - $pmax")")
+        d_call+=("$(calc '"%.3f", '"$call - $pavg")")
     done
     mb=$(printf '%s\n' "${d_best[@]}" | median)
     ma=$(printf '%s\n' "${d_avg[@]}" | median)
     mw=$(printf '%s\n' "${d_worst[@]}" | median)
-    echo "delay $delay ms (RTT $((2 * delay)) ms): median program - ping: best $mb ms, avg $ma ms, worst $mw ms"
-    worst=$(awk -v a="$ma" -v w="$worst" 'BEGIN { a = a < 0 ? -a : a; printf "%.3f", (a > w ? a : w) }')
+    mc=$(printf '%s\n' "${d_call[@]}" | median)
+    echo "delay $delay ms (RTT $((2 * delay)) ms): median program - ping: best $mb ms, avg $ma ms, worst $mw ms; call mean - ping avg $mc ms"
+    largest=$(awk -v a="$ma" -v w="$largest" 'BEGIN { a = a < 0 ? -a : a; printf "%.3f", (a > w ? a : w) }')
 done
-echo "largest median |Avg - ping avg|: $worst ms (goal: at most 1)"
+echo "largest median |Avg - ping avg|: $largest ms (goal: at most 1)"
