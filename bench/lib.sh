@@ -36,3 +36,118 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 calc() { awk "BEGIN { printf $1 }"; } # calc '"%.2f", 1 / 3'
 now() { date +%s.%N; }
 machine() { echo "$(nproc) cores, $(free -g | awk '/^Mem/ { print $2 }') GiB, kernel $(uname -r), $(date +%F)"; }
+
+# ---- the window under Xvfb (display KV_DISPLAY, default :83)
+DISPLAY_NUM=${KV_DISPLAY:-:83}
+KORVALEN=$BUILD/korvalen
+x_pids=()
+x_tool() { timeout 10 env DISPLAY="$DISPLAY_NUM" "$@"; }
+
+start_x() { # Xvfb and a window manager of our own, ended on exit
+    [ ! -e "/tmp/.X11-unix/X${DISPLAY_NUM#:}" ] || fail "display $DISPLAY_NUM is in use"
+    Xvfb "$DISPLAY_NUM" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
+    x_pids+=($!)
+    at_exit stop_x
+    local i
+    for i in $(seq 50); do
+        x_tool xdpyinfo >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    DISPLAY=$DISPLAY_NUM twm >/dev/null 2>&1 &
+    x_pids+=($!)
+    sleep 0.5
+}
+stop_x() {
+    local pid
+    for ((i = ${#x_pids[@]} - 1; i >= 0; i--)); do
+        pid=${x_pids[i]}
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    x_pids=()
+}
+
+# Starts the program in src with the window shown; sets KPID and KWIN.
+start_korvalen() {
+    ip netns exec "${KV_PREFIX}src" env DISPLAY="$DISPLAY_NUM" "$KORVALEN" >/dev/null 2>&1 &
+    KPID=$!
+    at_exit stop_korvalen
+    local i
+    KWIN=
+    for i in $(seq 100); do
+        KWIN=$(x_tool xdotool search --name '^Korvalen$' 2>/dev/null | head -1) || true
+        [ -n "$KWIN" ] && break
+        sleep 0.1
+    done
+    [ -n "$KWIN" ] || fail "no Korvalen window"
+    sleep 0.5
+}
+stop_korvalen() {
+    [ -n "${KPID:-}" ] || return 0
+    kill "$KPID" 2>/dev/null || true
+    wait "$KPID" 2>/dev/null || true
+    KPID=
+}
+
+# click WINDOW LEFT TOP WIDTH HEIGHT: the middle of a control given in twips
+click() {
+    local w=$1 x=$(( ($2 + $4 / 2) / 15 )) y=$(( ($3 + $5 / 2) / 15 ))
+    x_tool xdotool mousemove --window "$w" "$x" "$y" click 1
+    sleep 0.2
+}
+keys() { x_tool xdotool key --clearmodifiers "$@"; sleep 0.1; }
+typed() { x_tool xdotool type --delay 20 "$1"; sleep 0.1; }
+
+# Sets Max runs in the Options dialog and applies it with OK.
+set_runs() {
+    click "$KWIN" 9840 240 1335 495           # Options
+    local dialog= i
+    for i in $(seq 50); do
+        dialog=$(x_tool xdotool search --name '^Options$' 2>/dev/null | head -1) || true
+        [ -n "$dialog" ] && break
+        sleep 0.1
+    done
+    [ -n "$dialog" ] || fail "no Options dialog"
+    click "$dialog" 1680 2640 615 285         # Text6, Max runs
+    keys ctrl+a
+    typed "$1"
+    click "$dialog" 3120 3240 1095 495        # OK
+}
+
+# Types the host and presses Start.
+start_trace() {
+    click "$KWIN" 2160 240 4575 315           # Combo1
+    keys ctrl+a
+    typed "$1"
+    click "$KWIN" 8040 240 1335 495           # Start
+}
+
+# Echo requests leaving src, counted by nftables.
+count_requests() {
+    on_src nft add table ip bn
+    on_src nft add chain ip bn out '{ type filter hook output priority 0; policy accept; }'
+    on_src nft add rule ip bn out icmp type echo-request counter
+}
+requests() { on_src nft list chain ip bn out | sed -n 's/.*counter packets \([0-9]*\) .*/\1/p'; }
+
+# Echo requests per second while the count runs from FROM towards TOTAL:
+# samples the counter every 0.1 s and takes the rate between the first sample
+# above FROM and the last one below TOTAL (both inside the burst, so the
+# start-up and the end do not count). Gives up after LIMIT seconds.
+request_rate() { # request_rate FROM TOTAL LIMIT
+    local from=$1 total=$2 limit=$3 c t ta= ca= tb= cb= end
+    end=$(calc '"%.3f", '"$(now) + $limit")
+    while :; do
+        t=$(now)
+        c=$(requests)
+        if [ "$c" -gt "$from" ] && [ "$c" -lt "$total" ]; then
+            [ -n "$ta" ] || { ta=$t; ca=$c; }
+            tb=$t cb=$c
+        fi
+        [ "$c" -ge "$total" ] && break
+        awk -v t="$t" -v e="$end" 'BEGIN { exit !(t > e) }' && break
+        sleep 0.1
+    done
+    [ -n "$ta" ] && [ "$cb" -gt "$ca" ] || { echo 0; return; }
+    calc '"%.0f", '"($cb - $ca) / ($tb - $ta)"
+}
