@@ -122,32 +122,16 @@ start_trace() {
     click "$KWIN" 8040 240 1335 495           # Start
 }
 
-# Echo requests leaving src, counted by nftables.
-count_requests() {
-    on_src nft add table ip bn
-    on_src nft add chain ip bn out '{ type filter hook output priority 0; policy accept; }'
-    on_src nft add rule ip bn out icmp type echo-request counter
+# Starts burst_rate in src before a burst of COUNT echo requests; wait_burst
+# sets RATE (probes per second) once the burst is through. Not in $(...): the
+# wait must run in this shell.
+BURST=$BUILD/bench/burst_rate
+watch_burst() { # watch_burst COUNT FILE
+    on_src "$BURST" "$1" 300 >"$2" &
+    burst_pid=$!
+    sleep 0.2 # it has read the count before the burst starts
 }
-requests() { on_src nft list chain ip bn out | sed -n 's/.*counter packets \([0-9]*\) .*/\1/p'; }
-
-# Echo requests per second while the count runs from FROM towards TOTAL:
-# samples the counter every 0.1 s and takes the rate between the first sample
-# above FROM and the last one below TOTAL (both inside the burst, so the
-# start-up and the end do not count). Gives up after LIMIT seconds.
-request_rate() { # request_rate FROM TOTAL LIMIT
-    local from=$1 total=$2 limit=$3 c t ta= ca= tb= cb= end
-    end=$(calc '"%.3f", '"$(now) + $limit")
-    while :; do
-        t=$(now)
-        c=$(requests)
-        if [ "$c" -gt "$from" ] && [ "$c" -lt "$total" ]; then
-            [ -n "$ta" ] || { ta=$t; ca=$c; }
-            tb=$t cb=$c
-        fi
-        [ "$c" -ge "$total" ] && break
-        awk -v t="$t" -v e="$end" 'BEGIN { exit !(t > e) }' && break
-        sleep 0.1
-    done
-    [ -n "$ta" ] && [ "$cb" -gt "$ca" ] || { echo 0; return; }
-    calc '"%.0f", '"($cb - $ca) / ($tb - $ta)"
+wait_burst() { # wait_burst FILE
+    wait "$burst_pid" || fail "$(cat "$1")"
+    RATE=$(sed -n 's/.* rate=\([0-9]*\).*/\1/p' "$1")
 }

@@ -1,10 +1,11 @@
 #!/bin/bash
 # Main-probe rate of a trace with the window shown (Xvfb): the program traces
 # the zero-delay three-hop target dst RUNS times (Max runs set through the
-# Options dialog, Start pressed, all with xdotool); beside it ping -f to the
-# same target. Both are counted by one nftables counter on src's echo requests
-# and timed inside their bursts. REPEATS alternating rounds; the last line is
-# the median ratio program / ping -f (goal: at least 0.3).
+# Options dialog, Start pressed, all with xdotool); after it ping -f to the
+# same target with as many probes. Both bursts are timed the same way, by
+# bench/burst_rate on the namespace's count of sent echo requests. REPEATS
+# alternating rounds; the last line is the median ratio program / ping -f
+# (goal: at least 0.3).
 # usage: bench/probe-rate.sh [RUNS [REPEATS]]   (root; scripts/build first)
 set -euo pipefail
 export KV_PREFIX=kv-bn-pr- KV_DELAY_MS=0
@@ -13,9 +14,10 @@ RUNS=${1:-10000}
 REPEATS=${2:-3}
 DST=10.77.4.2 # three hops, kernel forwarding only
 PROBES=$((RUNS * 3))
-require "$KORVALEN"
+require "$KORVALEN" "$BURST"
 bed_up
-count_requests
+OUT=$(mktemp -d)
+at_exit rm -rf "$OUT"
 start_x
 start_korvalen
 set_runs "$RUNS"
@@ -23,15 +25,15 @@ set_runs "$RUNS"
 echo "probe-rate: $RUNS runs ($PROBES main probes) to $DST, $REPEATS rounds, $(machine)"
 ratios=()
 for rep in $(seq "$REPEATS"); do
-    base=$(requests)
+    watch_burst "$PROBES" "$OUT/ours"
     start_trace "$DST"
-    ours=$(request_rate "$base" $((base + PROBES)) 300)
-    sleep 0.5
-    base=$(requests)
-    on_src ping -f -q -c "$PROBES" "$DST" >/dev/null &
-    flood=$!
-    theirs=$(request_rate "$base" $((base + PROBES)) 300)
-    wait "$flood"
+    wait_burst "$OUT/ours"
+    ours=$RATE
+    sleep 0.5 # the trace's end
+    watch_burst "$PROBES" "$OUT/theirs"
+    on_src ping -f -q -c "$PROBES" "$DST" >/dev/null
+    wait_burst "$OUT/theirs"
+    theirs=$RATE
     ratio=$(calc '"%.3f", '"$ours / $theirs")
     ratios+=("$ratio")
     echo "  round $rep: program $ours probes/s, ping -f $theirs probes/s, ratio $ratio"
