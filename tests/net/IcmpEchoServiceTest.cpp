@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <thread>
@@ -169,6 +170,36 @@ TEST_P(EchoLoopback, OversizeProbePassesFragmentedButNotWithDontFragment)
     // The local error left nothing behind that spoils the next request.
     EXPECT_EQ(send(loopback, loMtu - 28, IpOptionInformation::dontFragment, 2000).status,
               IpStatus::success);
+}
+
+size_t openFds()
+{
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<size_t>(std::distance(begin(fds), end(fds)));
+}
+
+// A trace opens and closes a handle per probe; the socket behind it is reused,
+// with the last request's options and leftovers gone, and closed at the end.
+TEST_P(EchoLoopback, ClosedHandlesSocketServesTheNextOpenUntilSparesClose)
+{
+    const size_t withHandle = openFds();
+    EXPECT_EQ(send(loopback, loMtu, IpOptionInformation::dontFragment, 2000).status,
+              IpStatus::packetTooBig);
+    for (int i = 0; i < 5; ++i) {
+        handle = service.openHandle(); // the old one closes after the new one opened
+        ASSERT_TRUE(handle);
+        handle.reset();
+        handle = service.openHandle();
+        ASSERT_TRUE(handle);
+        EXPECT_LE(openFds(), withHandle + 1);
+        // without DF the same size passes fragmented: no DF left from before
+        EXPECT_EQ(send(loopback, loMtu, 0, 2000).status, IpStatus::success);
+        EXPECT_EQ(send(loopback, 32, 0, 2000).status, IpStatus::success);
+    }
+    handle.reset();
+    EXPECT_EQ(openFds(), withHandle);
+    service.closeSpares();
+    EXPECT_EQ(openFds(), withHandle - 1);
 }
 
 TEST_P(EchoLoopback, NoRouteIsALocalNetUnreachable)
