@@ -46,9 +46,10 @@ uint32_t SocketEchoHandle::sendEcho(uint32_t destination, std::span<const uint8_
 {
     reply = IcmpEchoReply{};
     const uint16_t sequence = ++sequence_;
-    if (!applyOptions(options))
+    const bool stale = used_ && hasLeftovers();
+    if (!applyOptions(options, stale))
         return finish(reply, IpStatus::generalFailure);
-    if (used_)
+    if (stale)
         discardStale();
     used_ = true;
     const auto request = IcmpPacket::buildEchoRequest(id_, sequence, payload);
@@ -68,7 +69,15 @@ uint32_t SocketEchoHandle::sendEcho(uint32_t destination, std::span<const uint8_
     return reply.replyCount;
 }
 
-bool SocketEchoHandle::applyOptions(const IpOptionInformation &options)
+// Late replies and errors of earlier requests, or the socket error such an
+// error set: one poll tells, so a socket that has none costs no reads.
+bool SocketEchoHandle::hasLeftovers() const
+{
+    pollfd entry{fd_, POLLIN, 0};
+    return poll(&entry, 1, 0) != 0; // POLLERR comes unasked; a failed poll drains to be safe
+}
+
+bool SocketEchoHandle::applyOptions(const IpOptionInformation &options, bool clearError)
 {
     // PROBE sets DF but ignores the cached path MTU, so every size of a search
     // really goes on the wire; DONT lets the kernel fragment. The default (WANT)
@@ -78,7 +87,7 @@ bool SocketEchoHandle::applyOptions(const IpOptionInformation &options)
                               : IP_PMTUDISC_DONT;
     // A pending error from an earlier request's late ICMP error would
     // otherwise fail this send; reading SO_ERROR clears it.
-    if (used_) {
+    if (clearError) {
         int pending = 0;
         socklen_t length = sizeof pending;
         getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
