@@ -157,8 +157,9 @@ uint32_t SocketEchoHandle::sendFailed(int error, IcmpEchoReply &reply)
 std::optional<SocketEchoHandle::Match>
 SocketEchoHandle::awaitAnswer(uint32_t destination, uint16_t sequence, Clock::time_point deadline)
 {
-    // On a fast path the reply is often queued by the time the send returns.
-    if (auto match = readReady(POLLIN, destination, sequence))
+    // On a fast path the answer, a reply or a router's error, is often queued
+    // by the time the send returns; reading both queues then needs no poll.
+    if (auto match = readReady(POLLIN | POLLERR, destination, sequence))
         return match;
     const bool idle = idleHook_ && *idleHook_;
     auto idleDue = Clock::now() + idleSlice;
