@@ -135,3 +135,23 @@ wait_burst() { # wait_burst FILE
     wait "$burst_pid" || fail "$(cat "$1")"
     RATE=$(sed -n 's/.* rate=\([0-9]*\).*/\1/p' "$1")
 }
+
+# ---- a process seen from outside
+# Echo requests sent so far in the process's network namespace.
+out_requests() {
+    awk '$1 == "IcmpMsg:" { if (h) { for (i = 2; i <= NF; i++) if (name[i] == "OutType8") print $i; exit }
+                            for (i = 2; i <= NF; i++) name[i] = $i; h = 1 }' "/proc/$1/net/snmp"
+}
+rss_kb() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
+open_fds() { ls "/proc/$1/fd" | wc -l; }
+mb() { calc '"%.1f", '"$1 / 1024"; }
+# wait_requests PID COUNT: until the namespace has sent COUNT echo requests
+wait_requests() {
+    local i
+    for i in $(seq 30000); do
+        [ "$(out_requests "$1" 2>/dev/null || true)" -ge "$2" ] 2>/dev/null && return 0
+        kill -0 "$1" 2>/dev/null || fail "process $1 ended before $2 requests"
+        sleep 0.01
+    done
+    fail "$2 requests not reached"
+}
