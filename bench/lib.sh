@@ -41,6 +41,7 @@ machine() { echo "$(nproc) cores, $(free -g | awk '/^Mem/ { print $2 }') GiB, ke
 DISPLAY_NUM=${KV_DISPLAY:-:83}
 KORVALEN=$BUILD/korvalen
 x_pids=()
+X_TWMRC=/tmp/kv-bench-twmrc.$$
 x_tool() { timeout 10 env DISPLAY="$DISPLAY_NUM" "$@"; }
 
 start_x() { # Xvfb and a window manager of our own, ended on exit
@@ -53,9 +54,12 @@ start_x() { # Xvfb and a window manager of our own, ended on exit
         x_tool xdpyinfo >/dev/null 2>&1 && break
         sleep 0.1
     done
-    DISPLAY=$DISPLAY_NUM twm >/dev/null 2>&1 &
+    # twm places new windows itself with this, and needs the C locale for its fonts
+    printf 'RandomPlacement\nUsePPosition "on"\n' >"$X_TWMRC"
+    LC_ALL=C DISPLAY=$DISPLAY_NUM twm -f "$X_TWMRC" >/dev/null 2>&1 &
     x_pids+=($!)
     sleep 0.5
+    kill -0 "${x_pids[1]}" 2>/dev/null || fail "twm did not start"
 }
 stop_x() {
     local pid
@@ -65,6 +69,7 @@ stop_x() {
         wait "$pid" 2>/dev/null || true
     done
     x_pids=()
+    rm -f "$X_TWMRC"
 }
 
 # Starts the program in src with the window shown; sets KPID and KWIN.
@@ -155,3 +160,9 @@ wait_requests() {
     done
     fail "$2 requests not reached"
 }
+# CPU time (user + system, all threads) in ms, and voluntary context switches of all threads.
+cpu_ms() { awk -v hz="$(getconf CLK_TCK)" '{ print int(($14 + $15) * 1000 / hz) }' "/proc/$1/stat"; }
+# wakeups PID: "tid count" per thread; wakeups_between A B: the sum over the
+# threads in both (threads that came or went do not count)
+wakeups() { local t; for t in /proc/"$1"/task/*; do echo "${t##*/} $(awk '/^voluntary_ctxt_switches/ { print $2 }' "$t/status")"; done; }
+wakeups_between() { awk 'NR == FNR { a[$1] = $2; next } ($1 in a) { n += $2 - a[$1] } END { print n + 0 }' <(echo "$1") <(echo "$2"); }
