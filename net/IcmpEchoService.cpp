@@ -85,28 +85,18 @@ IcmpEchoService::IcmpEchoService(Backend backend)
 }
 
 // A reused socket is one that has sent before: it throws away what its
-// earlier requests left queued before its next send.
+// earlier requests left queued before its next send. Only datagram sockets are
+// reused: a raw socket queues every ICMP packet of the namespace, and under a
+// flood of other traffic a reused one would meet its answer behind a full
+// queue, where a fresh one starts empty.
 std::unique_ptr<EchoHandle> IcmpEchoService::openHandle()
 {
-    std::unique_ptr<EchoHandle> socket = std::move(*spare_);
-    if (!socket)
-        socket = openSocket();
-    if (!socket)
-        return nullptr;
-    return std::make_unique<RecycledHandle>(std::move(socket), spare_);
-}
-
-void IcmpEchoService::closeSpares()
-{
-    spare_->reset();
-}
-
-std::unique_ptr<EchoHandle> IcmpEchoService::openSocket()
-{
+    if (*spare_)
+        return std::make_unique<RecycledHandle>(std::move(*spare_), spare_);
     EchoOpenFailure failure;
     if (backend_ != Backend::raw) {
         if (auto handle = DatagramEchoHandle::open(idleHook_))
-            return handle;
+            return std::make_unique<RecycledHandle>(std::move(handle), spare_);
         failure.datagramErrno = errno;
     }
     if (backend_ != Backend::datagram) {
@@ -117,6 +107,11 @@ std::unique_ptr<EchoHandle> IcmpEchoService::openSocket()
     failure.reason = reasonFor(failure);
     lastFailure_ = failure;
     return nullptr;
+}
+
+void IcmpEchoService::closeSpares()
+{
+    spare_->reset();
 }
 
 EchoOpenFailure IcmpEchoService::lastOpenFailure() const

@@ -222,10 +222,12 @@ size_t openFds()
     return static_cast<size_t>(std::distance(begin(fds), end(fds)));
 }
 
-// A trace opens and closes a handle per probe; the socket behind it is reused,
-// with the last request's options and leftovers gone, and closed at the end.
-TEST_P(EchoLoopback, ClosedHandlesSocketServesTheNextOpenUntilSparesClose)
+// A trace opens and closes a handle per probe; a datagram socket behind it is
+// reused, with the last request's options and leftovers gone, and closed at
+// the end. A raw socket, which queues all ICMP of the namespace, is not kept.
+TEST_P(EchoLoopback, ClosedHandlesDatagramSocketServesTheNextOpenUntilSparesClose)
 {
+    const size_t kept = GetParam() == Backend::datagram ? 1 : 0;
     const size_t withHandle = openFds();
     EXPECT_EQ(send(loopback, loMtu, IpOptionInformation::dontFragment, 2000).status,
               IpStatus::packetTooBig);
@@ -241,7 +243,7 @@ TEST_P(EchoLoopback, ClosedHandlesSocketServesTheNextOpenUntilSparesClose)
         EXPECT_EQ(send(loopback, 32, 0, 2000).status, IpStatus::success);
     }
     handle.reset();
-    EXPECT_EQ(openFds(), withHandle);
+    EXPECT_EQ(openFds(), withHandle - 1 + kept);
     service.closeSpares();
     EXPECT_EQ(openFds(), withHandle - 1);
 }
