@@ -80,7 +80,7 @@ start_korvalen() {
     local i
     KWIN=
     for i in $(seq 100); do
-        KWIN=$(x_tool xdotool search --name '^Korvalen$' 2>/dev/null | head -1) || true
+        KWIN=$(x_tool xdotool search --onlyvisible --name '^Korvalen$' 2>/dev/null | head -1) || true
         [ -n "$KWIN" ] && break
         sleep 0.1
     done
@@ -105,10 +105,11 @@ typed() { x_tool xdotool type --delay 20 "$1"; sleep 0.1; }
 
 # Sets Max runs in the Options dialog and applies it with OK.
 set_runs() {
-    click "$KWIN" 9840 240 1335 495           # Options
     local dialog= i
-    for i in $(seq 50); do
-        dialog=$(x_tool xdotool search --name '^Options$' 2>/dev/null | head -1) || true
+    for i in $(seq 30); do
+        # a window manager that is still placing the window may eat a click
+        [ $((i % 10)) = 1 ] && click "$KWIN" 9840 240 1335 495 # Options
+        dialog=$(x_tool xdotool search --onlyvisible --name '^Options$' 2>/dev/null | head -1) || true
         [ -n "$dialog" ] && break
         sleep 0.1
     done
