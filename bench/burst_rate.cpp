@@ -22,8 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The OutType8 column of the second IcmpMsg line; -1 when there is none yet.
-long long echoRequestsSent()
-{
+long long echoRequestsSent() {
     std::ifstream snmp("/proc/net/snmp");
     std::string line, names;
     while (std::getline(snmp, line)) {
@@ -45,8 +44,7 @@ long long echoRequestsSent()
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (argc < 2 || std::atoll(argv[1]) <= 0) {
         std::fprintf(stderr, "usage: burst_rate COUNT [TIMEOUT_S]\n");
         return 2;

@@ -43,14 +43,11 @@ class RecordingHandle : public EchoHandle {
 public:
     RecordingHandle(std::unique_ptr<EchoHandle> inner, std::vector<Probe> &probes,
                     std::function<int()> hop)
-        : inner_(std::move(inner)), probes_(probes), hop_(std::move(hop))
-    {
-    }
+        : inner_(std::move(inner)), probes_(probes), hop_(std::move(hop)) {}
 
     uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
                       const IpOptionInformation &options, IcmpEchoReply &reply,
-                      uint32_t timeoutMs) override
-    {
+                      uint32_t timeoutMs) override {
         const auto start = Clock::now();
         const uint32_t count = inner_->sendEcho(destination, payload, options, reply, timeoutMs);
         probes_.push_back({hop_(), options, payload.size(), reply.status, reply.roundTripTime,
@@ -68,8 +65,7 @@ class RecordingService : public EchoService {
 public:
     explicit RecordingService(EchoService &inner) : inner_(inner) {}
 
-    std::unique_ptr<EchoHandle> openHandle() override
-    {
+    std::unique_ptr<EchoHandle> openHandle() override {
         auto handle = inner_.openHandle();
         if (!handle)
             return handle;
@@ -91,8 +87,7 @@ public:
     explicit QuietWindow(std::string host) : host_(std::move(host)) {}
 
     void yield() override {}
-    void messageBox(const std::string &text, MessageIcon) override
-    {
+    void messageBox(const std::string &text, MessageIcon) override {
         std::fprintf(stderr, "trace_run: message: %s\n", text.c_str());
         ++messages;
     }
@@ -121,8 +116,7 @@ struct Options {
     std::string target;
 };
 
-bool number(const char *text, long lo, long hi, int16_t &out)
-{
+bool number(const char *text, long lo, long hi, int16_t &out) {
     char *end = nullptr;
     const long value = std::strtol(text, &end, 10);
     if (*text == '\0' || *end != '\0' || value < lo || value > hi)
@@ -132,8 +126,7 @@ bool number(const char *text, long lo, long hi, int16_t &out)
 }
 
 // The settings keep the ranges the Options dialog enforces.
-bool parse(int argc, char **argv, Options &o)
-{
+bool parse(int argc, char **argv, Options &o) {
     o.settings.setStartupValues();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -175,28 +168,26 @@ bool parse(int argc, char **argv, Options &o)
     return !o.target.empty();
 }
 
-long long usSince(Clock::time_point origin, Clock::time_point t)
-{
+long long usSince(Clock::time_point origin, Clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::microseconds>(t - origin).count();
 }
 
-void printProbes(const std::vector<Probe> &probes, Clock::time_point origin)
-{
+void printProbes(const std::vector<Probe> &probes, Clock::time_point origin) {
     for (const Probe &p : probes)
         std::printf("probe hop=%d ttl=%u df=%d size=%zu status=%u rtt=%u start=%lld end=%lld\n",
                     p.hop, unsigned(p.options.ttl),
-                    (p.options.flags & IpOptionInformation::dontFragment) ? 1 : 0, p.size,
-                    p.status, p.rtt, usSince(origin, p.start), usSince(origin, p.end));
+                    (p.options.flags & IpOptionInformation::dontFragment) ? 1 : 0, p.size, p.status,
+                    p.rtt, usSince(origin, p.start), usSince(origin, p.end));
 }
 
 // "-" for an empty cell, so every field stays one word.
-std::string word(const std::string &text) { return text.empty() ? "-" : text; }
+std::string word(const std::string &text) {
+    return text.empty() ? "-" : text;
+}
 
-void printRows(const ResultModel &results)
-{
-    static const char *const names[] = {"hop",  "address", "hostname", "sent",
-                                        "recv", "loss",    "best",     "avg",
-                                        "worst", "last",   "mtu",      "asym"};
+void printRows(const ResultModel &results) {
+    static const char *const names[] = {"hop",  "address", "hostname", "sent", "recv", "loss",
+                                        "best", "avg",     "worst",    "last", "mtu",  "asym"};
     for (int row = 1; row <= results.rowCount(); ++row) {
         std::string line = "row";
         for (int col = 0; col < ResultModel::columnCount; ++col) {
@@ -213,8 +204,7 @@ void printRows(const ResultModel &results)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     Options o;
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr, "usage: trace_run [--runs N] [--hops N] [--size BYTES] "
