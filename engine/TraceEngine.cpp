@@ -114,6 +114,7 @@ void TraceEngine::startClick()
     uint32_t targetAddr = 0;
     if (resolveTarget(targetAddr))
         runLoop(targetAddr);
+    echo_.closeSpares();
     if (gone_)
         return; // the window is closing: it gets no more calls
     stopSockets(ops_);

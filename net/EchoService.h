@@ -76,4 +76,7 @@ public:
     virtual std::unique_ptr<EchoHandle> openHandle() = 0;
     virtual EchoOpenFailure lastOpenFailure() const = 0;
     virtual void setIdleHook(IdleHook hook) = 0;
+    // Closes the sockets that closed handles left for reuse; the trace calls
+    // it when it ends, so an idle program holds none.
+    virtual void closeSpares() {}
 };

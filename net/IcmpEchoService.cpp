@@ -48,19 +48,55 @@ std::string reasonFor(const EchoOpenFailure &failure)
     return "Cannot open an ICMP socket: " + reason;
 }
 
+// A handle whose socket goes back to the service's spare slot when it is closed.
+class RecycledHandle : public EchoHandle {
+public:
+    RecycledHandle(std::unique_ptr<EchoHandle> socket,
+                   std::shared_ptr<std::unique_ptr<EchoHandle>> spare)
+        : socket_(std::move(socket)), spare_(std::move(spare))
+    {
+    }
+    ~RecycledHandle() override
+    {
+        if (!*spare_)
+            *spare_ = std::move(socket_);
+    }
+    RecycledHandle(const RecycledHandle &) = delete;
+    RecycledHandle &operator=(const RecycledHandle &) = delete;
+
+    uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+                      const IpOptionInformation &options, IcmpEchoReply &reply,
+                      uint32_t timeoutMs) override
+    {
+        return socket_->sendEcho(destination, payload, options, reply, timeoutMs);
+    }
+
+private:
+    std::unique_ptr<EchoHandle> socket_;
+    std::shared_ptr<std::unique_ptr<EchoHandle>> spare_;
+};
+
 } // namespace
 
 IcmpEchoService::IcmpEchoService(Backend backend)
-    : backend_(backend), idleHook_(std::make_shared<IdleHook>())
+    : backend_(backend), idleHook_(std::make_shared<IdleHook>()),
+      spare_(std::make_shared<std::unique_ptr<EchoHandle>>())
 {
 }
 
+// A reused socket is one that has sent before: it throws away what its
+// earlier requests left queued before its next send. Only datagram sockets are
+// reused: a raw socket queues every ICMP packet of the namespace, and under a
+// flood of other traffic a reused one would meet its answer behind a full
+// queue, where a fresh one starts empty.
 std::unique_ptr<EchoHandle> IcmpEchoService::openHandle()
 {
+    if (*spare_)
+        return std::make_unique<RecycledHandle>(std::move(*spare_), spare_);
     EchoOpenFailure failure;
     if (backend_ != Backend::raw) {
         if (auto handle = DatagramEchoHandle::open(idleHook_))
-            return handle;
+            return std::make_unique<RecycledHandle>(std::move(handle), spare_);
         failure.datagramErrno = errno;
     }
     if (backend_ != Backend::datagram) {
@@ -71,6 +107,11 @@ std::unique_ptr<EchoHandle> IcmpEchoService::openHandle()
     failure.reason = reasonFor(failure);
     lastFailure_ = failure;
     return nullptr;
+}
+
+void IcmpEchoService::closeSpares()
+{
+    spare_->reset();
 }
 
 EchoOpenFailure IcmpEchoService::lastOpenFailure() const

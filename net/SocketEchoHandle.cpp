@@ -46,9 +46,10 @@ uint32_t SocketEchoHandle::sendEcho(uint32_t destination, std::span<const uint8_
 {
     reply = IcmpEchoReply{};
     const uint16_t sequence = ++sequence_;
-    if (!applyOptions(options))
+    const bool stale = used_ && hasLeftovers();
+    if (!applyOptions(options, stale))
         return finish(reply, IpStatus::generalFailure);
-    if (used_)
+    if (stale)
         discardStale();
     used_ = true;
     const auto request = IcmpPacket::buildEchoRequest(id_, sequence, payload);
@@ -68,7 +69,15 @@ uint32_t SocketEchoHandle::sendEcho(uint32_t destination, std::span<const uint8_
     return reply.replyCount;
 }
 
-bool SocketEchoHandle::applyOptions(const IpOptionInformation &options)
+// Late replies and errors of earlier requests, or the socket error such an
+// error set: one poll tells, so a socket that has none costs no reads.
+bool SocketEchoHandle::hasLeftovers() const
+{
+    pollfd entry{fd_, POLLIN, 0};
+    return poll(&entry, 1, 0) != 0; // POLLERR comes unasked; a failed poll drains to be safe
+}
+
+bool SocketEchoHandle::applyOptions(const IpOptionInformation &options, bool clearError)
 {
     // PROBE sets DF but ignores the cached path MTU, so every size of a search
     // really goes on the wire; DONT lets the kernel fragment. The default (WANT)
@@ -76,7 +85,9 @@ bool SocketEchoHandle::applyOptions(const IpOptionInformation &options)
     const int discovery = (options.flags & IpOptionInformation::dontFragment) != 0
                               ? IP_PMTUDISC_PROBE
                               : IP_PMTUDISC_DONT;
-    if (used_)
+    // A pending error from an earlier request's late ICMP error would
+    // otherwise fail this send; reading SO_ERROR clears it.
+    if (clearError)
         clearPendingError();
     return setOption(IP_MTU_DISCOVER, discovery, applied_.discovery);
 }
@@ -170,8 +181,9 @@ uint32_t SocketEchoHandle::sendFailed(int error, IcmpEchoReply &reply)
 std::optional<SocketEchoHandle::Match>
 SocketEchoHandle::awaitAnswer(uint32_t destination, uint16_t sequence, Clock::time_point deadline)
 {
-    // On a fast path the reply is often queued by the time the send returns.
-    if (auto match = readReady(POLLIN, destination, sequence))
+    // On a fast path the answer, a reply or a router's error, is often queued
+    // by the time the send returns; reading both queues then needs no poll.
+    if (auto match = readReady(POLLIN | POLLERR, destination, sequence))
         return match;
     const bool idle = idleHook_ && *idleHook_;
     auto idleDue = Clock::now() + idleSlice;

@@ -54,7 +54,8 @@ private:
         int discovery = -1;
     };
 
-    bool applyOptions(const IpOptionInformation &options);
+    bool hasLeftovers() const;
+    bool applyOptions(const IpOptionInformation &options, bool clearError);
     uint32_t finish(IcmpEchoReply &reply, uint32_t status);
     uint32_t sendFailed(int error, IcmpEchoReply &reply);
     std::optional<Match> awaitAnswer(uint32_t destination, uint16_t sequence,

@@ -42,6 +42,7 @@ TEST_F(TraceRun, RunsEndAtTheTargetAndEveryRowCountsEveryRun)
     EXPECT_FALSE(engine.tracing);
     EXPECT_EQ(net.handlesOpen(), 0) << "every hop's handle is closed";
     EXPECT_EQ(net.handlesOpened(), 15);
+    EXPECT_EQ(net.sparesClosed(), 1) << "the sockets kept for reuse close with the trace";
 }
 
 TEST_F(TraceRun, AFilteredTargetMakesEveryRunGoToTheHopLimit)

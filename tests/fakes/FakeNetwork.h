@@ -61,6 +61,7 @@ public:
     std::unique_ptr<EchoHandle> openHandle() override;
     EchoOpenFailure lastOpenFailure() const override { return openFailure_; }
     void setIdleHook(IdleHook hook) override { idleHook_ = std::move(hook); }
+    void closeSpares() override { ++sparesClosed_; }
 
     // From the n-th openHandle on (1-based), no handle can be opened.
     void failOpensFrom(int n, std::string reason = "no ICMP socket (test)");
@@ -81,6 +82,7 @@ public:
     size_t requestCount() const { return requestCount_; }
     int handlesOpened() const { return opened_; }
     int handlesOpen() const { return open_; }
+    int sparesClosed() const { return sparesClosed_; }
 
     // ---- resolver
     void addHost(const std::string &host, const std::string &dotted);
@@ -113,6 +115,7 @@ private:
     size_t requestCount_ = 0;
     int opened_ = 0;
     int open_ = 0;
+    int sparesClosed_ = 0;
     int failFrom_ = 0;
     EchoOpenFailure openFailure_;
     IdleHook idleHook_;

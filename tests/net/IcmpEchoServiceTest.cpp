@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <thread>
@@ -122,6 +123,7 @@ struct WireRequest {
     uint8_t tos = 0, ttl = 0;
     bool dontFragment = false;
     size_t length = 0;
+    std::vector<uint8_t> quote; // IP header and the first 8 bytes of ICMP, as errors quote it
 };
 
 std::optional<WireRequest> nextRequest(int sniffer)
@@ -136,7 +138,8 @@ std::optional<WireRequest> nextRequest(int sniffer)
         if (length < 28 || packet[ihl] != IcmpPacket::typeEchoRequest)
             continue;
         return WireRequest{packet[1], packet[8], (packet[6] & 0x40) != 0,
-                           static_cast<size_t>(packet[2] << 8 | packet[3])};
+                           static_cast<size_t>(packet[2] << 8 | packet[3]),
+                           {packet.begin(), packet.begin() + static_cast<long>(ihl + 8)}};
     }
 }
 
@@ -169,6 +172,80 @@ TEST_P(EchoLoopback, OversizeProbePassesFragmentedButNotWithDontFragment)
     // The local error left nothing behind that spoils the next request.
     EXPECT_EQ(send(loopback, loMtu - 28, IpOptionInformation::dontFragment, 2000).status,
               IpStatus::success);
+}
+
+// A host-unreachable error about a request, as a router would send it.
+void sendHostUnreachable(int raw, const std::vector<uint8_t> &quote)
+{
+    std::vector<uint8_t> error = {IcmpPacket::typeDestUnreachable, 1, 0, 0, 0, 0, 0, 0};
+    error.insert(error.end(), quote.begin(), quote.end());
+    const uint16_t sum = IcmpPacket::internetChecksum(error);
+    error[2] = static_cast<uint8_t>(sum >> 8);
+    error[3] = static_cast<uint8_t>(sum);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = loopback;
+    sendto(raw, error.data(), error.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+}
+
+// An error that comes after its request gave up stays queued on the socket
+// (and, on the datagram socket, sets the socket error that would fail the
+// next send); the next request on that socket still gets its own answer.
+TEST_P(EchoLoopback, ALateErrorOfAnEarlierRequestSpoilsNoLaterOne)
+{
+    const int sniffer = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    ASSERT_GE(sniffer, 0);
+    ASSERT_TRUE(writeSysctl("icmp_echo_ignore_all", "1"));
+    for (int round = 0; round < 2; ++round) { // on the same handle, then on a reopened one
+        uint8_t seen[2048];
+        while (recv(sniffer, seen, sizeof seen, MSG_DONTWAIT) > 0) {
+        }
+        EXPECT_EQ(send(loopback, 32, 0, 30).status, IpStatus::reqTimedOut);
+        const auto request = nextRequest(sniffer);
+        ASSERT_TRUE(request);
+        sendHostUnreachable(sniffer, request->quote);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (round == 1) {
+            handle.reset();
+            handle = service.openHandle();
+        }
+        writeSysctl("icmp_echo_ignore_all", "0");
+        EXPECT_EQ(send(loopback, 32, 0, 2000).status, IpStatus::success) << "round " << round;
+        writeSysctl("icmp_echo_ignore_all", "1");
+    }
+    close(sniffer);
+}
+
+size_t openFds()
+{
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<size_t>(std::distance(begin(fds), end(fds)));
+}
+
+// A trace opens and closes a handle per probe; a datagram socket behind it is
+// reused, with the last request's options and leftovers gone, and closed at
+// the end. A raw socket, which queues all ICMP of the namespace, is not kept.
+TEST_P(EchoLoopback, ClosedHandlesDatagramSocketServesTheNextOpenUntilSparesClose)
+{
+    const size_t kept = GetParam() == Backend::datagram ? 1 : 0;
+    const size_t withHandle = openFds();
+    EXPECT_EQ(send(loopback, loMtu, IpOptionInformation::dontFragment, 2000).status,
+              IpStatus::packetTooBig);
+    for (int i = 0; i < 5; ++i) {
+        handle = service.openHandle(); // the old one closes after the new one opened
+        ASSERT_TRUE(handle);
+        handle.reset();
+        handle = service.openHandle();
+        ASSERT_TRUE(handle);
+        EXPECT_LE(openFds(), withHandle + 1);
+        // without DF the same size passes fragmented: no DF left from before
+        EXPECT_EQ(send(loopback, loMtu, 0, 2000).status, IpStatus::success);
+        EXPECT_EQ(send(loopback, 32, 0, 2000).status, IpStatus::success);
+    }
+    handle.reset();
+    EXPECT_EQ(openFds(), withHandle - 1 + kept);
+    service.closeSpares();
+    EXPECT_EQ(openFds(), withHandle - 1);
 }
 
 TEST_P(EchoLoopback, NoRouteIsALocalNetUnreachable)

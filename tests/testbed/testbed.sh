@@ -19,7 +19,8 @@
 #
 # usage: testbed.sh up | down | status | exec NODE CMD... |
 #        lossevery N | noloss | silent NODE on|off | fragdrop on|off |
-#        delay MS | count NAME MATCH... | counter NAME | nocount
+#        delay MS | mtu N | count NAME MATCH... | counter NAME | nocount
+# mtu N sets the r2 -- dst link's MTU (1400 at start).
 # KV_PREFIX (default "kv-") prefixes every namespace; KV_DELAYLINE names the
 # delay-line program (default: build/tests/testbed/delayline of this tree).
 set -euo pipefail
@@ -236,6 +237,9 @@ case "${1:-}" in
                   icmp code frag-needed counter drop
               else rules r2 fragdrop; fi ;;
     delay) start_delayline "$2" ;;
+    mtu) x r2 ip link set dst mtu "$2"
+         x dst ip link set eth0 mtu "$2"
+         x src ip route flush cache ;;
     count) name=$2; shift 2  # count packets r1 forwards that match MATCH
            x r1 nft add rule ip kv wire "$@" counter comment "\"$name\"" ;;
     counter) counter "$2" ;;

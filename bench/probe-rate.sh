@@ -1,0 +1,57 @@
+#!/bin/bash
+# Main-probe rate of a trace with the window shown (Xvfb): the program traces
+# the zero-delay three-hop target dst RUNS times (Max runs set through the
+# Options dialog, Start pressed, all with xdotool); after it ping -f to the
+# same target with as many probes. Both bursts are timed the same way, by
+# bench/burst_rate on the namespace's count of sent echo requests. REPEATS
+# alternating rounds. Then one more round of each under strace -c -f gives
+# the system calls per main probe (all threads of the program), which the
+# machine's load does not blur. The last line is the median ratio
+# program / ping -f (goal: at least 0.3).
+# usage: bench/probe-rate.sh [RUNS [REPEATS]]   (root; scripts/build first)
+set -euo pipefail
+export KV_PREFIX=kv-bn-pr- KV_DELAY_MS=0
+source "$(dirname "$0")/lib.sh"
+RUNS=${1:-10000}
+REPEATS=${2:-3}
+DST=10.77.4.2 # three hops, kernel forwarding only
+PROBES=$((RUNS * 3))
+require "$KORVALEN" "$BURST"
+bed_up
+OUT=$(mktemp -d)
+at_exit rm -rf "$OUT"
+start_x
+start_korvalen
+set_runs "$RUNS"
+
+echo "probe-rate: $RUNS runs ($PROBES main probes) to $DST, $REPEATS rounds, $(machine)"
+ratios=()
+for rep in $(seq "$REPEATS"); do
+    watch_burst "$PROBES" "$OUT/ours"
+    start_trace "$DST"
+    wait_burst "$OUT/ours"
+    ours=$RATE
+    sleep 0.5 # the trace's end
+    watch_burst "$PROBES" "$OUT/theirs"
+    on_src ping -f -q -c "$PROBES" "$DST" >/dev/null
+    wait_burst "$OUT/theirs"
+    theirs=$RATE
+    ratio=$(calc '"%.3f", '"$ours / $theirs")
+    ratios+=("$ratio")
+    echo "  round $rep: program $ours probes/s, ping -f $theirs probes/s, ratio $ratio"
+done
+# System calls per probe: one more burst of each under strace.
+strace -f -c -o "$OUT/ours.strace" -p "$KPID" 2>/dev/null &
+tracer=$!
+sleep 1
+watch_burst "$PROBES" "$OUT/ours"
+start_trace "$DST"
+wait_burst "$OUT/ours"
+sleep 0.5
+kill -INT "$tracer"
+wait "$tracer" || true
+on_src strace -f -c -o "$OUT/theirs.strace" ping -f -q -c "$PROBES" "$DST" >/dev/null
+calls() { awk '$NF == "total" { print $4 }' "$1"; }
+echo "system calls per main probe: program $(calc '"%.2f", '"$(calls "$OUT/ours.strace") / $PROBES"), ping -f $(calc '"%.2f", '"$(calls "$OUT/theirs.strace") / $PROBES")"
+echo "  program: $(awk 'NR > 2 && $NF != "total" && $1 !~ /^-/ { printf "%s %s  ", $NF, $4 }' "$OUT/ours.strace")"
+echo "median ratio program / ping -f: $(printf '%s\n' "${ratios[@]}" | median) (goal: at least 0.3)"

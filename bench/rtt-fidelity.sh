@@ -1,0 +1,53 @@
+#!/bin/bash
+# Round-trip fidelity: Best/Avg/Worst of the far hop as the trace engine
+# computes them (bench/trace_run: the real engine over the real echo service)
+# beside ping's min/avg/max to the same address with the same number of
+# probes, through the delay line at 0, 10 and 50 ms (RTT twice that). Program
+# and ping run side by side, REPEATS times per delay; the figures are medians. The last
+# line is the largest median |Avg - ping avg| over the three delays (goal: at
+# most 1 ms; the program shows whole milliseconds).
+# usage: bench/rtt-fidelity.sh [PROBES [REPEATS]]   (root; scripts/build first)
+set -euo pipefail
+export KV_PREFIX=kv-bn-rt- KV_DELAY_MS=0
+source "$(dirname "$0")/lib.sh"
+TRACE=$BUILD/bench/trace_run
+PROBES=${1:-100}
+REPEATS=${2:-5}
+FAR=10.77.11.2 # hop 2: r1, then far behind the delay line
+require "$TRACE" "$KV_DELAYLINE"
+bed_up
+OUT=$(mktemp -d)
+at_exit rm -rf "$OUT"
+
+echo "rtt-fidelity: $PROBES probes to $FAR, $REPEATS repeats, $(machine)"
+largest=0
+for delay in 0 10 50; do
+    bed delay "$delay"
+    d_avg=() d_best=() d_worst=() d_call=()
+    for rep in $(seq "$REPEATS"); do
+        # ping runs beside the trace, so both meet the same load on the delay
+        # line; it spaces its probes by about one round trip, as the runs do
+        interval=$(calc '"%.4f", '"$delay"' * 2 / 1000 + 0.0005')
+        on_src ping -n -q -c "$PROBES" -i "$interval" -W 2 "$FAR" >"$OUT/ping" 2>&1 &
+        pid=$!
+        on_src "$TRACE" --runs "$PROBES" --hops 2 --timeout 2 --probes "$FAR" >"$OUT/trace"
+        wait "$pid"
+        read -r best avg worst < <(sed -n 's/^row hop=2 .* best=\([^ ]*\) avg=\([^ ]*\) worst=\([^ ]*\) .*/\1 \2 \3/p' "$OUT/trace")
+        read -r pmin pavg pmax < <(sed -n 's|.* = \([0-9.]*\)/\([0-9.]*\)/\([0-9.]*\)/.*|\1 \2 \3|p' "$OUT/ping")
+        # the mean time around each sendEcho, before it becomes whole milliseconds
+        call=$(awk '$1 == "probe" && $2 == "hop=2" { split($8, s, "="); split($9, e, "=")
+                   t += e[2] - s[2]; n++ } END { printf "%.3f", t / n / 1000 }' "$OUT/trace")
+        echo "  delay $delay ms, repeat $rep: program $best/$avg/$worst (call $call)  ping $pmin/$pavg/$pmax"
+        d_best+=("$(calc '"%.3f", '"$best - $pmin")")
+        d_avg+=("$(calc '"%.3f", '"$avg - $pavg")")
+        d_worst+=("$(calc '"%.3f", '"$worst - $pmax")")
+        d_call+=("$(calc '"%.3f", '"$call - $pavg")")
+    done
+    mb=$(printf '%s\n' "${d_best[@]}" | median)
+    ma=$(printf '%s\n' "${d_avg[@]}" | median)
+    mw=$(printf '%s\n' "${d_worst[@]}" | median)
+    mc=$(printf '%s\n' "${d_call[@]}" | median)
+    echo "delay $delay ms (RTT $((2 * delay)) ms): median program - ping: best $mb ms, avg $ma ms, worst $mw ms; call mean - ping avg $mc ms"
+    largest=$(awk -v a="$ma" -v w="$largest" 'BEGIN { a = a < 0 ? -a : a; printf "%.3f", (a > w ? a : w) }')
+done
+echo "largest median |Avg - ping avg|: $largest ms (goal: at most 1)"
