@@ -30,7 +30,10 @@ x_up() {
         [ -S "/tmp/.X11-unix/X$n" ] && X xdpyinfo >/dev/null 2>&1 && break
         sleep 0.1
     done
-    DISPLAY=$XDISPLAY setsid twm >"$ARTEFACTS/twm.log" 2>&1 </dev/null &
+    # twm dies on a fontset error under UTF-8 locales, and without a
+    # placement of its own it waits for the user to place every new window
+    printf 'RandomPlacement\nUsePPosition "on"\nNoTitleFocus\n' >"$ARTEFACTS/twmrc"
+    DISPLAY=$XDISPLAY LC_ALL=C setsid twm -f "$ARTEFACTS/twmrc" >"$ARTEFACTS/twm.log" 2>&1 </dev/null &
     x_pids+=($!)
     sleep 0.3
 }
