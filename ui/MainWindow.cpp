@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "net/EchoService.h"
+#include "net/Resolver.h"
 #include "report/Report.h"
 #include "ui/MessageSink.h"
 #include "ui/OptionsDialog.h"
@@ -38,7 +39,7 @@ int roundTwips(float v) { return static_cast<int>(std::nearbyint(v)); }
 
 MainWindow::MainWindow(TraceSettings &settings, EchoService &echo, Resolver &resolver,
                        MessageSink &messages, QWidget *parent)
-    : QWidget(parent), settings_(settings), echo_(echo), messages_(messages),
+    : QWidget(parent), settings_(settings), echo_(echo), resolver_(resolver), messages_(messages),
       engine_(settings, echo, resolver, *this)
 {
     setWindowTitle(QStringLiteral("Korvalen"));
@@ -47,14 +48,20 @@ MainWindow::MainWindow(TraceSettings &settings, EchoService &echo, Resolver &res
     setTabOrder();
     load();
     setMinimumSize(size());
-    // A wait for a reply processes events like a yield; closing abandons it.
-    echo_.setIdleHook([this] {
+    // A wait for a reply or a look-up processes events like a yield; closing abandons it.
+    const auto idle = [this] {
         processEvents();
         return !closing_;
-    });
+    };
+    echo_.setIdleHook(idle);
+    resolver_.setIdleHook(idle);
 }
 
-MainWindow::~MainWindow() { echo_.setIdleHook({}); }
+MainWindow::~MainWindow()
+{
+    echo_.setIdleHook({});
+    resolver_.setIdleHook({});
+}
 
 void MainWindow::createControls()
 {

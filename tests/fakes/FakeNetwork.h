@@ -60,7 +60,8 @@ public:
     // ---- echo service
     std::unique_ptr<EchoHandle> openHandle() override;
     EchoOpenFailure lastOpenFailure() const override { return openFailure_; }
-    void setIdleHook(IdleHook hook) override { idleHook_ = std::move(hook); }
+    // The echo service's hook; the look-ups answer at once and never call it.
+    void setIdleHook(EchoService::IdleHook hook) override { idleHook_ = std::move(hook); }
 
     // From the n-th openHandle on (1-based), no handle can be opened.
     void failOpensFrom(int n, std::string reason = "no ICMP socket (test)");
@@ -115,7 +116,7 @@ private:
     int open_ = 0;
     int failFrom_ = 0;
     EchoOpenFailure openFailure_;
-    IdleHook idleHook_;
+    EchoService::IdleHook idleHook_;
     int idleCalls_ = 0;
     bool recordPayloads_ = true;
     bool recording_ = true;
