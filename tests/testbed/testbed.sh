@@ -19,7 +19,8 @@
 #
 # usage: testbed.sh up | down | status | exec NODE CMD... |
 #        lossevery N | noloss | silent NODE on|off | fragdrop on|off |
-#        delay MS | count NAME MATCH... | counter NAME | nocount
+#        delay MS | count NAME MATCH... | counter NAME | nocount |
+#        dns ADDR... | nodns
 # KV_PREFIX (default "kv-") prefixes every namespace; KV_DELAYLINE names the
 # delay-line program (default: build/tests/testbed/delayline of this tree).
 set -euo pipefail
@@ -216,6 +217,17 @@ rules() { # rules NODE CHAIN RULE...: replace a toggle chain's rules
     [ $# -eq 0 ] || x "$n" nft add rule ip kv "$c" "$@"
 }
 
+dns() { # src asks the name servers ADDR... after its hosts file, with the C library's time-outs
+    local ns
+    printf 'hosts: files dns\nnetworks: files\n' >"/etc/netns/${P}src/nsswitch.conf"
+    for ns in "$@"; do echo "nameserver $ns"; done >"/etc/netns/${P}src/resolv.conf"
+}
+
+nodns() {
+    printf 'hosts: files\nnetworks: files\n' >"/etc/netns/${P}src/nsswitch.conf"
+    printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"/etc/netns/${P}src/resolv.conf"
+}
+
 on_off() { case "$1" in on) return 0 ;; off) return 1 ;; *) echo "on or off" >&2; exit 2 ;; esac; }
 
 counter() { # packets counted by the wire rule with comment NAME
@@ -240,5 +252,7 @@ case "${1:-}" in
            x r1 nft add rule ip kv wire "$@" counter comment "\"$name\"" ;;
     counter) counter "$2" ;;
     nocount) x r1 nft flush chain ip kv wire ;;
-    *) sed -n '2,25p' "$0"; exit 2 ;;
+    dns) shift; dns "$@" ;;
+    nodns) nodns ;;
+    *) sed -n '2,26p' "$0"; exit 2 ;;
 esac
