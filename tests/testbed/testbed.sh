@@ -20,7 +20,7 @@
 # usage: testbed.sh up | down | status | exec NODE CMD... |
 #        lossevery N | noloss | silent NODE on|off | fragdrop on|off |
 #        delay MS | count NAME MATCH... | counter NAME | nocount |
-#        dns ADDR... | nodns
+#        dns ADDR... | nodns | unname ADDR...
 # KV_PREFIX (default "kv-") prefixes every namespace; KV_DELAYLINE names the
 # delay-line program (default: build/tests/testbed/delayline of this tree).
 set -euo pipefail
@@ -228,6 +228,11 @@ nodns() {
     printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"/etc/netns/${P}src/resolv.conf"
 }
 
+unname() { # src's hosts file forgets the names of ADDR...
+    local a
+    for a in "$@"; do sed -i "/^${a//./\\.}[[:space:]]/d" "/etc/netns/${P}src/hosts"; done
+}
+
 on_off() { case "$1" in on) return 0 ;; off) return 1 ;; *) echo "on or off" >&2; exit 2 ;; esac; }
 
 counter() { # packets counted by the wire rule with comment NAME
@@ -254,5 +259,6 @@ case "${1:-}" in
     nocount) x r1 nft flush chain ip kv wire ;;
     dns) shift; dns "$@" ;;
     nodns) nodns ;;
+    unname) shift; unname "$@" ;;
     *) sed -n '2,26p' "$0"; exit 2 ;;
 esac
