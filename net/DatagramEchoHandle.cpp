@@ -1,8 +1,9 @@
 #include "net/DatagramEchoHandle.h"
 
+#include "net/DatagramPacket.h"
+
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -25,37 +26,16 @@ bool setUp(int fd)
     return enable(fd, IP_RECVERR) == 0 && enable(fd, IP_RECVTTL) == 0;
 }
 
-// What the control messages of one recvmsg carried.
-struct Control {
-    const sock_extended_err *error = nullptr;
-    uint8_t ttl = 0;
-};
-
-Control readControl(msghdr &message)
+// The bytes one recvmsg filled. msg_controllen is what the kernel wrote;
+// msg_namelen is the address's own length and may exceed the buffer.
+DatagramPacket::Received received(std::span<const uint8_t> data, const msghdr &message,
+                                  ssize_t length)
 {
-    Control control;
-    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level != IPPROTO_IP)
-            continue;
-        if (c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
-            int ttl = 0;
-            std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
-            control.ttl = static_cast<uint8_t>(ttl);
-        } else if (c->cmsg_type == IP_RECVERR
-                   && c->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err))) {
-            control.error = reinterpret_cast<const sock_extended_err *>(CMSG_DATA(c));
-        }
-    }
-    return control;
-}
-
-uint32_t offender(const sock_extended_err &error)
-{
-    // The offender follows the record; it is a sockaddr_in for ICMP errors.
-    const auto *address = reinterpret_cast<const sockaddr_in *>(SO_EE_OFFENDER(&error));
-    if (address->sin_family != AF_INET)
-        return 0;
-    return address->sin_addr.s_addr;
+    const auto *name = static_cast<const uint8_t *>(message.msg_name);
+    const auto *control = static_cast<const uint8_t *>(message.msg_control);
+    return {data.first(static_cast<size_t>(length)),
+            {name, std::min<size_t>(message.msg_namelen, sizeof(sockaddr_in))},
+            {control, message.msg_controllen}};
 }
 
 } // namespace
@@ -91,10 +71,10 @@ void DatagramEchoHandle::discardStale()
 }
 
 std::optional<SocketEchoHandle::Match>
-DatagramEchoHandle::readReady(short revents, uint32_t, uint16_t sequence)
+DatagramEchoHandle::readReady(short revents, uint32_t destination, uint16_t sequence)
 {
     if (revents & POLLERR) {
-        if (auto match = readErrorQueue(sequence))
+        if (auto match = readErrorQueue(destination, sequence))
             return match;
     }
     if (revents & POLLIN)
@@ -103,7 +83,8 @@ DatagramEchoHandle::readReady(short revents, uint32_t, uint16_t sequence)
 }
 
 // An ICMP error quoting our echo header; the responding router is the offender.
-std::optional<SocketEchoHandle::Match> DatagramEchoHandle::readErrorQueue(uint16_t sequence)
+std::optional<SocketEchoHandle::Match> DatagramEchoHandle::readErrorQueue(uint32_t destination,
+                                                                         uint16_t sequence)
 {
     alignas(cmsghdr) char controlBuffer[512];
     for (int i = 0; i < maxReadsPerWake; ++i) {
@@ -114,18 +95,9 @@ std::optional<SocketEchoHandle::Match> DatagramEchoHandle::readErrorQueue(uint16
         if (length < 0)
             return std::nullopt;
         const auto receivedAt = Clock::now();
-        const Control control = readControl(message);
-        const auto quote = std::span<const uint8_t>(buffer().data(), static_cast<size_t>(length));
-        if (!control.error || control.error->ee_origin != SO_EE_ORIGIN_ICMP
-            || !IcmpPacket::isOurRequest(quote, std::nullopt, sequence))
-            continue;
-        const sock_extended_err &error = *control.error;
-        IcmpPacket::Answer answer{IcmpPacket::statusFor(error.ee_type, error.ee_code),
-                                  offender(error), control.ttl, 0};
-        if (error.ee_type == IcmpPacket::typeDestUnreachable
-            && error.ee_code == IcmpPacket::codeFragNeeded)
-            answer.nextHopMtu = static_cast<uint16_t>(error.ee_info);
-        return Match{answer, receivedAt};
+        if (auto answer = DatagramPacket::parseErrorQueueEntry(received(buffer(), message, length),
+                                                               destination, sequence))
+            return Match{*answer, receivedAt};
     }
     return std::nullopt;
 }
@@ -146,13 +118,8 @@ std::optional<SocketEchoHandle::Match> DatagramEchoHandle::readReplies(uint16_t 
             continue;
         }
         const auto receivedAt = Clock::now();
-        const auto icmp = std::span<const uint8_t>(buffer().data(), static_cast<size_t>(length));
-        auto answer = IcmpPacket::parseDatagramReply(icmp, sequence);
-        if (!answer)
-            continue;
-        answer->source = from.sin_addr.s_addr;
-        answer->ttl = readControl(message).ttl;
-        return Match{*answer, receivedAt};
+        if (auto answer = DatagramPacket::parseReply(received(buffer(), message, length), sequence))
+            return Match{*answer, receivedAt};
     }
     return std::nullopt;
 }

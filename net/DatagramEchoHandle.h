@@ -19,6 +19,6 @@ protected:
                                    uint16_t sequence) override;
 
 private:
-    std::optional<Match> readErrorQueue(uint16_t sequence);
+    std::optional<Match> readErrorQueue(uint32_t destination, uint16_t sequence);
     std::optional<Match> readReplies(uint16_t sequence);
 };

@@ -46,12 +46,6 @@ uint32_t unreachableStatus(uint8_t code)
     }
 }
 
-bool isErrorType(uint8_t type)
-{
-    return type == typeDestUnreachable || type == typeSourceQuench || type == typeTimeExceeded
-        || type == typeParamProblem;
-}
-
 // The error's quote: the IP header of our request (its own ihl), protocol 1,
 // sent to our destination, followed by at least the 8 bytes of our echo header.
 bool quotesOurRequest(std::span<const uint8_t> quote, uint32_t destination, uint16_t id,
@@ -112,6 +106,12 @@ std::vector<uint8_t> buildEchoRequest(uint16_t id, uint16_t sequence,
     packet[2] = static_cast<uint8_t>(checksum >> 8);
     packet[3] = static_cast<uint8_t>(checksum);
     return packet;
+}
+
+bool isErrorType(uint8_t type)
+{
+    return type == typeDestUnreachable || type == typeSourceQuench || type == typeTimeExceeded
+        || type == typeParamProblem;
 }
 
 uint32_t statusFor(uint8_t type, uint8_t code)

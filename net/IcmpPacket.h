@@ -36,6 +36,9 @@ uint16_t internetChecksum(std::span<const uint8_t> bytes);
 std::vector<uint8_t> buildEchoRequest(uint16_t id, uint16_t sequence,
                                       std::span<const uint8_t> payload);
 
+// True for the ICMP errors that quote a request: 3, 4, 11 and 12.
+bool isErrorType(uint8_t type);
+
 // Status code of an ICMP message of this type and code.
 uint32_t statusFor(uint8_t type, uint8_t code);
 

@@ -53,7 +53,7 @@ uint32_t SocketEchoHandle::sendEcho(uint32_t destination, std::span<const uint8_
     used_ = true;
     const auto request = IcmpPacket::buildEchoRequest(id_, sequence, payload);
     const auto sentAt = Clock::now();
-    if (!transmit(destination, request, options))
+    if (!transmitDespitePendingErrors(destination, request, options))
         return sendFailed(errno, reply);
     const auto match =
         awaitAnswer(destination, sequence, sentAt + std::chrono::milliseconds(timeoutMs));
@@ -76,13 +76,8 @@ bool SocketEchoHandle::applyOptions(const IpOptionInformation &options)
     const int discovery = (options.flags & IpOptionInformation::dontFragment) != 0
                               ? IP_PMTUDISC_PROBE
                               : IP_PMTUDISC_DONT;
-    // A pending error from an earlier request's late ICMP error would
-    // otherwise fail this send; reading SO_ERROR clears it.
-    if (used_) {
-        int pending = 0;
-        socklen_t length = sizeof pending;
-        getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
-    }
+    if (used_)
+        clearPendingError();
     return setOption(IP_MTU_DISCOVER, discovery, applied_.discovery);
 }
 
@@ -107,6 +102,33 @@ bool SocketEchoHandle::transmit(uint32_t destination, std::span<const uint8_t> r
         entry = CMSG_NXTHDR(&message, entry);
     }
     return sendmsg(fd_, &message, 0) >= 0;
+}
+
+// An ICMP error that reaches the socket (a late one of ours, or, on a datagram
+// socket, any error quoting our id) leaves a socket error, and the next send
+// fails with it once without sending. Reading SO_ERROR clears it.
+void SocketEchoHandle::clearPendingError()
+{
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &length);
+}
+
+// Errors keep arriving while others' probes fail (a flood towards a filtered
+// host), so one may land between the clearing and the send. A failure of the
+// send itself repeats; one caused by a pending error does not, so the send is
+// tried again after clearing, a few times at most.
+bool SocketEchoHandle::transmitDespitePendingErrors(uint32_t destination,
+                                                    std::span<const uint8_t> request,
+                                                    const IpOptionInformation &options)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (transmit(destination, request, options))
+            return true;
+        if (attempt == sendAttempts)
+            return false;
+        clearPendingError();
+    }
 }
 
 bool SocketEchoHandle::setOption(int name, int value, int &applied)

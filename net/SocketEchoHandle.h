@@ -48,6 +48,7 @@ protected:
 
 private:
     static constexpr size_t bufferSize = 65536; // larger than any IP datagram
+    static constexpr int sendAttempts = 5;
     // The socket's current discovery mode, so only changes cost a call; -1 is not known.
     struct Applied {
         int discovery = -1;
@@ -59,9 +60,12 @@ private:
     std::optional<Match> awaitAnswer(uint32_t destination, uint16_t sequence,
                                      Clock::time_point deadline);
     bool callIdleHook() const;
+    void clearPendingError();
     bool setOption(int name, int value, int &applied);
     bool transmit(uint32_t destination, std::span<const uint8_t> request,
                   const IpOptionInformation &options);
+    bool transmitDespitePendingErrors(uint32_t destination, std::span<const uint8_t> request,
+                                      const IpOptionInformation &options);
 
     int fd_;
     uint16_t id_;

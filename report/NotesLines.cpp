@@ -3,7 +3,8 @@
 #include "engine/Notes.h"
 
 std::string notesLines(const std::array<bool, 256> &hopNoted,
-                       const std::vector<ReportLogEntry> &log) {
+                       const std::vector<ReportLogEntry> &log)
+{
     NotesBuilder notes(hopNoted);
     for (const ReportLogEntry &e : log)
         notes.add(e.dbHop, e.dbAddr, e.dbName, e.dbCount);

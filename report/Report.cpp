@@ -15,14 +15,16 @@ constexpr std::size_t hostBaseWidth = 9;
 constexpr std::size_t narrowWidth = 6;
 
 // Characters, not bytes: a UTF-8 host name must pad like the ASCII ones.
-std::size_t textLength(const std::string &text) {
+std::size_t textLength(const std::string &text)
+{
     return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
         return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     }));
 }
 
 // Left-aligned in its column; a longer text is kept whole and pushes the rest right.
-void appendPadded(std::string &out, const std::string &text, std::size_t width) {
+void appendPadded(std::string &out, const std::string &text, std::size_t width)
+{
     out += text;
     const std::size_t len = textLength(text);
     if (len < width)
@@ -30,18 +32,21 @@ void appendPadded(std::string &out, const std::string &text, std::size_t width) 
 }
 
 // Extra width of the host column: the longest logged name gets at least one space after it.
-std::size_t hostExtra(const std::vector<ReportLogEntry> &log) {
+std::size_t hostExtra(const std::vector<ReportLogEntry> &log)
+{
     std::size_t longest = 0;
     for (const ReportLogEntry &e : log)
         longest = std::max(longest, textLength(e.dbName));
     return longest >= 8 ? longest - 8 : 0;
 }
 
-const char *trueFalse(bool value) {
+const char *trueFalse(bool value)
+{
     return value ? "True" : "False";
 }
 
-void appendOptions(std::string &out, const TraceSettings &s) {
+void appendOptions(std::string &out, const TraceSettings &s)
+{
     out += std::string("Options") + crlf;
     out += std::string("Resolve names  : ") + trueFalse(s.optResolveNames) + crlf;
     out += std::string("Find MTU       : ") + trueFalse(s.optFindMtu) + crlf;
@@ -54,7 +59,8 @@ void appendOptions(std::string &out, const TraceSettings &s) {
     out += "MTU retries    : " + std::to_string(s.optMtuRetries) + crlf;
 }
 
-void appendHeader(std::string &out, std::size_t extra, bool asymmetryView) {
+void appendHeader(std::string &out, std::size_t extra, bool asymmetryView)
+{
     out += "Hop IP address      Hostname ";
     out.append(extra, ' ');
     out += "Sent  Recv  Loss% Best  Avg   Worst Last  MTU   ";
@@ -63,7 +69,8 @@ void appendHeader(std::string &out, std::size_t extra, bool asymmetryView) {
 }
 
 // The Hop column shows the row's position, not its Hop text.
-void appendRow(std::string &out, std::size_t hop, const ResultModel::Row &row, std::size_t extra) {
+void appendRow(std::string &out, std::size_t hop, const ResultModel::Row &row, std::size_t extra)
+{
     appendPadded(out, std::to_string(hop), hopWidth);
     out += ' ';
     appendPadded(out, row[1], addressWidth);
@@ -75,7 +82,8 @@ void appendRow(std::string &out, std::size_t hop, const ResultModel::Row &row, s
 
 } // namespace
 
-std::string buildReport(const ReportSnapshot &snapshot) {
+std::string buildReport(const ReportSnapshot &snapshot)
+{
     const std::size_t extra = hostExtra(snapshot.log);
     std::string out;
     out += "Tracing to : " + snapshot.combo1Text + crlf;
@@ -94,7 +102,8 @@ std::string buildReport(const ReportSnapshot &snapshot) {
 }
 
 ReportSnapshot takeSnapshot(const TraceEngine &engine, const std::string &combo1Text,
-                            const std::string &text3, const std::string &text2) {
+                            const std::string &text3, const std::string &text2)
+{
     ReportSnapshot s;
     s.combo1Text = combo1Text;
     s.text3 = text3;
@@ -115,6 +124,7 @@ ReportSnapshot takeSnapshot(const TraceEngine &engine, const std::string &combo1
 }
 
 std::string clipboardReport(const TraceEngine &engine, const std::string &combo1Text,
-                            const std::string &text3, const std::string &text2) {
+                            const std::string &text3, const std::string &text2)
+{
     return buildReport(takeSnapshot(engine, combo1Text, text3, text2));
 }

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <cmath>
@@ -13,6 +14,7 @@
 #include "net/EchoService.h"
 #include "net/Resolver.h"
 #include "report/Report.h"
+#include "ui/FontFit.h"
 #include "ui/MessageSink.h"
 #include "ui/OptionsDialog.h"
 #include "ui/ResultView.h"
@@ -32,6 +34,16 @@ template <typename W> W *named(W *w, const char *name)
     return w;
 }
 
+// Display boxes are never enabled, but what they show is the result: keep it in
+// the normal text colour rather than the greyed-out one of disabled controls.
+void keepReadable(QWidget &box)
+{
+    QPalette p = box.palette();
+    for (QPalette::ColorRole role : {QPalette::Text, QPalette::Base})
+        p.setColor(QPalette::Disabled, role, p.color(QPalette::Active, role));
+    box.setPalette(p);
+}
+
 // The toolkit keeps geometry in single precision and rounds to whole twips.
 int roundTwips(float v) { return static_cast<int>(std::nearbyint(v)); }
 
@@ -45,6 +57,7 @@ MainWindow::MainWindow(TraceSettings &settings, EchoService &echo, Resolver &res
     setWindowTitle(QStringLiteral("Korvalen"));
     resize(Twips::toPixels(clientWidth), Twips::toPixels(clientHeight));
     createControls();
+    FontFit::fitFont(*this);
     setTabOrder();
     load();
     setMinimumSize(size());
@@ -84,6 +97,7 @@ void MainWindow::createControls()
     text8_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     text8_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     text8_->setEnabled(false);
+    keepReadable(*text8_);
     label10_ = addLabel("Label10", "Notes", label10Rect_);
     placeMovingControls();
 
@@ -114,6 +128,7 @@ QLineEdit *MainWindow::addDisplayBox(const char *name, const TwipsRect &r)
 {
     auto *box = named(new QLineEdit(this), name);
     box->setEnabled(false);
+    keepReadable(*box);
     Twips::place(*box, r);
     return box;
 }

@@ -11,6 +11,7 @@
 
 #include "engine/TraceSettings.h"
 #include "ui/FocusLeaveGuard.h"
+#include "ui/FontFit.h"
 #include "ui/MessageSink.h"
 #include "ui/Twips.h"
 
@@ -37,6 +38,7 @@ OptionsDialog::OptionsDialog(TraceSettings &settings, MessageSink &messages, QWi
     setWindowTitle(QStringLiteral("Options"));
     setFixedSize(Twips::toPixels(clientWidth), Twips::toPixels(clientHeight));
     createControls();
+    FontFit::fitFont(*this);
     setTabOrder();
     QList<QWidget *> edits;
     for (const Field &f : fields_)
@@ -72,6 +74,11 @@ void OptionsDialog::createControls()
     addLabel("Label1", "Korvalen Ver 0.4", {2400, 120, 2415, 255});
     frame1_ = named(new QGroupBox(QStringLiteral("View"), this), "Frame1");
     Twips::place(*frame1_, {2520, 480, 1815, 975});
+    // The caption sits on the frame's top line, so the option buttons placed
+    // 240 twips below the frame's top are inside the frame, clear of its line.
+    frame1_->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+        "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
     option1_ = named(new QRadioButton(QStringLiteral("Asymmetry"), frame1_), "Option1");
     Twips::place(*option1_, {120, 240, 1575, 255});
     option2_ = named(new QRadioButton(QStringLiteral("TTL"), frame1_), "Option2");

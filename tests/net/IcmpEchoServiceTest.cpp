@@ -242,6 +242,76 @@ TEST_P(EchoLoopback, IdleHookRunsWhileWaitingAndCanAbandon)
     EXPECT_GE(calls, 5); // about one per 12 ms of the 200
 }
 
+// Id and sequence of the next echo request on the wire.
+std::optional<std::pair<uint16_t, uint16_t>> nextRequestIds(int sniffer)
+{
+    std::vector<uint8_t> packet(65536);
+    for (;;) {
+        pollfd entry{sniffer, POLLIN, 0};
+        if (poll(&entry, 1, 1000) <= 0)
+            return std::nullopt;
+        const ssize_t length = recv(sniffer, packet.data(), packet.size(), 0);
+        const size_t ihl = static_cast<size_t>(packet[0] & 0x0f) * 4;
+        if (length < 28 || packet[ihl] != IcmpPacket::typeEchoRequest)
+            continue;
+        return std::pair{static_cast<uint16_t>(packet[ihl + 4] << 8 | packet[ihl + 5]),
+                         static_cast<uint16_t>(packet[ihl + 6] << 8 | packet[ihl + 7])};
+    }
+}
+
+// "Administratively prohibited" quoting a request 127.0.0.1 -> 127.0.0.1 of
+// this id and sequence: the kernel hands it to every raw ICMP socket and to
+// the datagram socket of that id, and leaves a socket error on each.
+std::vector<uint8_t> prohibitedError(uint16_t id, uint16_t sequence)
+{
+    const auto echo = IcmpPacket::buildEchoRequest(id, sequence, std::vector<uint8_t>(32, 'a'));
+    std::vector<uint8_t> error(8 + 20 + echo.size(), 0);
+    error[0] = IcmpPacket::typeDestUnreachable;
+    error[1] = 13;
+    uint8_t *quote = &error[8];
+    quote[0] = 0x45;
+    quote[3] = static_cast<uint8_t>(20 + echo.size());
+    quote[8] = 64;
+    quote[9] = 1;
+    std::memcpy(quote + 12, &loopback, 4);
+    std::memcpy(quote + 16, &loopback, 4);
+    std::copy(echo.begin(), echo.end(), quote + 20);
+    const uint16_t sum = IcmpPacket::internetChecksum(error);
+    error[2] = static_cast<uint8_t>(sum >> 8);
+    error[3] = static_cast<uint8_t>(sum);
+    return error;
+}
+
+// Errors for other requests keep arriving, as under someone else's ping
+// flood towards a filtered host: none of them may fail one of our sends.
+TEST_P(EchoLoopback, ErrorsForOtherRequestsNeverFailASend)
+{
+    const int raw = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    ASSERT_GE(raw, 0);
+    EXPECT_EQ(send(loopback, 32, 0, 2000).status, IpStatus::success);
+    const auto ids = nextRequestIds(raw);
+    ASSERT_TRUE(ids);
+    const auto error = prohibitedError(ids->first, static_cast<uint16_t>(ids->second + 0x8000));
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = loopback;
+        while (!stop) {
+            sendto(raw, error.data(), error.size(), 0, reinterpret_cast<sockaddr *>(&to),
+                   sizeof to);
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
+    });
+    int failed = 0;
+    for (int i = 0; i < 1000; ++i)
+        failed += send(loopback, 32, 0, 2000).status != IpStatus::success;
+    stop = true;
+    flood.join();
+    close(raw);
+    EXPECT_EQ(failed, 0) << "of 1000 sends";
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, EchoLoopback, testing::Values(Backend::datagram, Backend::raw),
                          [](const auto &info) {
                              return info.param == Backend::datagram ? "datagram" : "raw";

@@ -243,7 +243,7 @@ counter() { # packets counted by the wire rule with comment NAME
 case "${1:-}" in
     up) up ;;
     down) down ;;
-    exec) n=$2; shift 2; x "$n" "$@" ;;
+    exec) n=$2; shift 2; exec ip netns exec "$P$n" "$@" ;; # the command itself: kill reaches it
     status) for n in $NODES; do echo "== $P$n"; x "$n" ip -br addr; done ;;
     lossevery) rules r1 probeloss numgen inc mod "$2" == 0 counter drop ;;
     noloss) rules r1 probeloss ;;

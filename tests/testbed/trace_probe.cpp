@@ -1,30 +1,38 @@
-// Headless trace for the namespace tests: the trace engine over the real echo
-// service and resolver, with a recording window that prints what a user would
-// see, so shell tests can follow a whole trace through faults of the network.
+// Headless trace on a real network: runs the trace engine over the ICMP echo
+// service and the system resolver inside a namespace of the test network,
+// with a window that only records, and prints the result rows without their
+// round-trip times, the echo results tallied, and the Notes text, so shell
+// tests can compare whole traces.
 //
-//   trace_probe [--runs N] [--hops N] [--timeout S] [--names] [--mtu]
-//               [--at PROBE COMMAND]... HOST
-//       run n=R rows=H                          before run R's first probe
-//       row hop=H addr=A name=N sent=S recv=R loss=L best=B avg=V worst=W last=T mtu=M asym=Y
-//                                               the rows, after every run and at the end
-//       lookup kind=name|addr query=Q text=T elapsed=MS idle=N
-//       message icon=I text="..."               every message box (line ends as \n)
-//       end runs=R rows=H log=D elapsed=MS notes="..."
+//   trace_probe [--backend automatic|datagram|raw] [--runs N] [--hops N]
+//               [--timeout S] [--mtu] [--names] [--every-run]
+//               [--at PROBE COMMAND]... ADDRESS
+//       row HOP|IP address|Hostname|Sent|Recv|Loss %|MTU|Asym/TTL
+//       echo ttl=T df=D size=S count=C status=S address=A n=N   (sorted)
+//       notes LINE
+//       message TEXT
+//       lookup ADDRESS name=NAME elapsed=MS idle=N   each reverse look-up, as it ends
 //
-// --at PROBE COMMAND runs the shell command just before the PROBE-th probe is
-// sent (main and MTU probes count alike).
-// Blanks in cells print as "_". The exit code is 0, or 2 for bad arguments.
+// --names resolves names; --every-run prints "run N" and the rows at the end
+// of every run (the last run's rows are the final ones), and a last line
+// "end runs=R elapsed=MS"; --at runs the shell command just before the
+// PROBE-th probe is sent (main and MTU probes count alike).
+// The exit code is 0, 2 for bad arguments.
+#include "engine/TraceEngine.h"
+#include "net/IcmpEchoService.h"
+#include "net/SystemResolver.h"
+#include "tests/fakes/FakeWindowOps.h"
+
+#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
+#include <optional>
+#include <sstream>
 #include <string>
-
-#include "engine/TraceEngine.h"
-#include "net/IcmpEchoService.h"
-#include "net/Sockets.h"
-#include "net/SystemResolver.h"
-#include "tests/fakes/FakeWindowOps.h"
+#include <tuple>
 
 namespace {
 
@@ -35,225 +43,231 @@ double msSince(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-std::string printable(std::string text)
+// What one echo request asked and got, the key of the tally.
+using EchoKey = std::tuple<int, int, size_t, uint32_t, uint32_t, std::string>;
+using Tally = std::map<EchoKey, int>;
+
+std::string dotted(uint32_t networkOrder)
 {
-    for (char &c : text) {
-        if (c == ' ')
-            c = '_';
-    }
-    return text.empty() ? "_" : text;
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr address{networkOrder};
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
 }
 
-std::string escaped(const std::string &text)
-{
-    std::string out;
-    for (char c : text) {
-        if (c == '\r')
-            continue;
-        out += c == '\n' ? std::string("\\n") : std::string(1, c);
-    }
-    return out;
-}
+// Runs before every probe is sent, with its options.
+using BeforeSend = std::function<void(const IpOptionInformation &)>;
 
-// The system resolver, timed, with the idle calls each look-up made.
+class TallyingHandle : public EchoHandle {
+public:
+    TallyingHandle(std::unique_ptr<EchoHandle> inner, Tally &tally, const BeforeSend &before)
+        : inner_(std::move(inner)), tally_(tally), before_(before)
+    {
+    }
+    uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+                      const IpOptionInformation &options, IcmpEchoReply &reply,
+                      uint32_t timeoutMs) override
+    {
+        if (before_)
+            before_(options);
+        const uint32_t count = inner_->sendEcho(destination, payload, options, reply, timeoutMs);
+        const bool df = (options.flags & IpOptionInformation::dontFragment) != 0;
+        ++tally_[{options.ttl, df, payload.size(), count, reply.status, dotted(reply.address)}];
+        return count;
+    }
+
+private:
+    std::unique_ptr<EchoHandle> inner_;
+    Tally &tally_;
+    const BeforeSend &before_;
+};
+
+// The echo service with every result tallied.
+class TallyingService : public EchoService {
+public:
+    explicit TallyingService(IcmpEchoService::Backend backend) : inner_(backend) {}
+    std::unique_ptr<EchoHandle> openHandle() override
+    {
+        auto handle = inner_.openHandle();
+        if (!handle)
+            return nullptr;
+        return std::make_unique<TallyingHandle>(std::move(handle), tally, beforeSend);
+    }
+    EchoOpenFailure lastOpenFailure() const override { return inner_.lastOpenFailure(); }
+    void setIdleHook(IdleHook hook) override { inner_.setIdleHook(std::move(hook)); }
+
+    Tally tally;
+    BeforeSend beforeSend;
+
+private:
+    IcmpEchoService inner_;
+};
+
+// The system resolver, printing every reverse look-up with its time and the
+// idle calls it made while it waited.
 class TimedResolver : public Resolver {
 public:
     TimedResolver()
     {
-        system_.setIdleHook([this] {
+        inner_.setIdleHook([this] {
             ++idle_;
             return true;
         });
     }
     std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &host) override
     {
-        const auto start = begin();
-        auto bytes = system_.firstIpv4(host);
-        const std::string text = bytes ? std::to_string((*bytes)[0]) + "." +
-                                             std::to_string((*bytes)[1]) + "." +
-                                             std::to_string((*bytes)[2]) + "." +
-                                             std::to_string((*bytes)[3])
-                                       : std::string();
-        report("addr", host, text, start);
-        return bytes;
+        return inner_.firstIpv4(host);
     }
     std::string officialName(uint32_t address) override
     {
-        const auto start = begin();
-        std::string name = system_.officialName(address);
-        report("name", addressToText(address), name, start);
+        idle_ = 0;
+        const auto start = Clock::now();
+        std::string name = inner_.officialName(address);
+        std::printf("lookup %s name=%s elapsed=%.1f idle=%d\n", dotted(address).c_str(),
+                    name.c_str(), msSince(start), idle_);
         return name;
     }
 
 private:
-    Clock::time_point begin()
-    {
-        idle_ = 0;
-        return Clock::now();
-    }
-    void report(const char *kind, const std::string &query, const std::string &text,
-                Clock::time_point start) const
-    {
-        std::printf("lookup kind=%s query=%s text=%s elapsed=%.1f idle=%d\n", kind,
-                    printable(query).c_str(), printable(text).c_str(), msSince(start), idle_);
-    }
-
-    SystemResolver system_;
+    SystemResolver inner_;
     int idle_ = 0;
 };
 
-void printRows(const TraceEngine &engine);
-
-// The real echo service, counting probes: it marks the start of each run and
-// runs the --at commands just before their probe.
-class ProbeCounter : public EchoService {
-public:
-    ProbeCounter(EchoService &echo, std::multimap<int, std::string> commands)
-        : echo_(echo), commands_(std::move(commands))
-    {
-    }
-    void watch(const TraceEngine &engine) { engine_ = &engine; }
-    int runs() const { return runs_; }
-
-    std::unique_ptr<EchoHandle> openHandle() override
-    {
-        auto handle = echo_.openHandle();
-        return handle ? std::make_unique<Handle>(*this, std::move(handle)) : nullptr;
-    }
-    EchoOpenFailure lastOpenFailure() const override { return echo_.lastOpenFailure(); }
-    void setIdleHook(IdleHook hook) override { echo_.setIdleHook(std::move(hook)); }
-
-private:
-    class Handle : public EchoHandle {
-    public:
-        Handle(ProbeCounter &counter, std::unique_ptr<EchoHandle> handle)
-            : counter_(counter), handle_(std::move(handle))
-        {
-        }
-        uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
-                          const IpOptionInformation &options, IcmpEchoReply &reply,
-                          uint32_t timeoutMs) override
-        {
-            counter_.beforeProbe(options);
-            return handle_->sendEcho(destination, payload, options, reply, timeoutMs);
-        }
-
-    private:
-        ProbeCounter &counter_;
-        std::unique_ptr<EchoHandle> handle_;
-    };
-
-    void beforeProbe(const IpOptionInformation &options)
-    {
-        if (options.ttl == 1 && !(options.flags & IpOptionInformation::dontFragment)) {
-            if (runs_ > 0)
-                printRows(*engine_);
-            std::printf("run n=%d rows=%d\n", ++runs_, engine_->maxhop);
-        }
-        const auto [from, to] = commands_.equal_range(++probes_);
-        for (auto it = from; it != to; ++it) {
-            if (std::system(it->second.c_str()) != 0)
-                std::printf("command-failed %s\n", printable(it->second).c_str());
-        }
-    }
-
-    EchoService &echo_;
-    std::multimap<int, std::string> commands_;
-    const TraceEngine *engine_ = nullptr;
-    int runs_ = 0;
-    int probes_ = 0;
-};
-
 struct Options {
-    TraceSettings settings;
+    IcmpEchoService::Backend backend = IcmpEchoService::Backend::automatic;
+    int16_t runs = 4;
+    int16_t hops = 30;
+    int16_t timeoutSec = 1;
+    bool mtu = false;
+    bool names = false;
+    bool everyRun = false;
     std::multimap<int, std::string> commands; // probe number -> shell command
-    std::string host;
+    std::string target;
 };
 
-bool number(const char *text, long lo, long hi, int16_t &out)
+std::optional<int16_t> number(const char *text, long min, long max)
 {
     char *end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value < lo || value > hi)
-        return false;
-    out = static_cast<int16_t>(value);
-    return true;
+    if (*text == '\0' || *end != '\0' || value < min || value > max)
+        return std::nullopt;
+    return static_cast<int16_t>(value);
 }
 
-bool parse(int argc, char **argv, Options &o)
+bool parse(int argc, char **argv, Options &options)
 {
-    o.settings.setStartupValues();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--names") {
-            o.settings.optResolveNames = true;
-        } else if (arg == "--mtu") {
-            o.settings.optFindMtu = true;
-        } else if (arg == "--runs" && hasValue) {
-            if (!number(argv[++i], 1, 10000, o.settings.optMaxRuns))
-                return false;
-        } else if (arg == "--hops" && hasValue) {
-            if (!number(argv[++i], 1, 255, o.settings.optMaxHops))
-                return false;
-        } else if (arg == "--timeout" && hasValue) {
-            if (!number(argv[++i], 1, 30, o.settings.optTimeoutSec))
-                return false;
-        } else if (arg == "--at" && i + 2 < argc) {
-            int16_t probe = 0;
-            if (!number(argv[i + 1], 1, 32767, probe))
-                return false;
-            o.commands.emplace(probe, argv[i + 2]);
+        const char *value = i + 1 < argc ? argv[i + 1] : "";
+        std::optional<int16_t> n;
+        if (arg == "--mtu") {
+            options.mtu = true;
+        } else if (arg == "--names") {
+            options.names = true;
+        } else if (arg == "--every-run") {
+            options.everyRun = true;
+        } else if (arg == "--at" && i + 2 < argc && (n = number(value, 1, 32767))) {
+            options.commands.emplace(*n, argv[i + 2]);
             i += 2;
-        } else if (arg[0] != '-' && o.host.empty()) {
-            o.host = arg;
+        } else if (arg[0] != '-') {
+            options.target = arg;
+        } else if (arg == "--backend") {
+            const std::string name = value;
+            if (name == "datagram")
+                options.backend = IcmpEchoService::Backend::datagram;
+            else if (name == "raw")
+                options.backend = IcmpEchoService::Backend::raw;
+            else if (name != "automatic")
+                return false;
+            ++i;
+        } else if (arg == "--runs" && (n = number(value, 1, 10000))) {
+            options.runs = *n, ++i;
+        } else if (arg == "--hops" && (n = number(value, 1, 255))) {
+            options.hops = *n, ++i;
+        } else if (arg == "--timeout" && (n = number(value, 1, 30))) {
+            options.timeoutSec = *n, ++i;
         } else {
             return false;
         }
     }
-    return !o.host.empty();
+    return !options.target.empty();
 }
 
 void printRows(const TraceEngine &engine)
 {
-    static const char *const keys[] = {"addr", "name", "sent", "recv", "loss", "best",
-                                       "avg",  "worst", "last", "mtu",  "asym"};
+    constexpr int shown[] = {0, 1, 2, 3, 4, 5, 10, 11}; // all but Best, Avg, Worst, Last
     for (int row = 1; row <= engine.results.rowCount(); ++row) {
-        std::string line = "row hop=" + std::to_string(row);
-        for (int column = 1; column < ResultModel::columnCount; ++column)
-            line += std::string(" ") + keys[column - 1] + "=" +
-                    printable(engine.results.cell(row, column));
-        std::puts(line.c_str());
+        std::string line = "row ";
+        for (int column : shown)
+            line += (column ? "|" : "") + engine.results.cell(row, column);
+        std::printf("%s\n", line.c_str());
     }
+}
+
+void print(const TraceEngine &engine, const FakeWindowOps &window, const Tally &tally)
+{
+    printRows(engine);
+    for (const auto &[key, n] : tally) {
+        const auto &[ttl, df, size, count, status, address] = key;
+        std::printf("echo ttl=%d df=%d size=%zu count=%u status=%u address=%s n=%d\n", ttl, df,
+                    size, count, status, address.c_str(), n);
+    }
+    std::istringstream notes(engine.results.notes());
+    for (std::string line; std::getline(notes, line);)
+        std::printf("notes %s\n", line.c_str());
+    for (const auto &message : window.messages())
+        std::printf("message %s\n", message.text.c_str());
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    setvbuf(stdout, nullptr, _IOLBF, 0);
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: trace_probe [--runs N] [--hops N] [--timeout S] [--names] "
-                             "[--mtu] [--at PROBE COMMAND]... HOST\n");
+        std::fprintf(stderr, "usage: trace_probe [--backend automatic|datagram|raw] [--runs N] "
+                             "[--hops N] [--timeout S] [--mtu] [--names] [--every-run] "
+                             "[--at PROBE COMMAND]... ADDRESS\n");
         return 2;
     }
-    IcmpEchoService system(IcmpEchoService::Backend::automatic);
-    ProbeCounter echo(system, options.commands);
-    TimedResolver resolver;
-    FakeWindowOps ops;
-    ops.setCombo1Text(options.host);
-    TraceEngine engine(options.settings, echo, resolver, ops);
-    echo.watch(engine);
+    TraceSettings settings;
+    settings.setStartupValues();
+    settings.optMaxRuns = options.runs;
+    settings.optMaxHops = options.hops;
+    settings.optTimeoutSec = options.timeoutSec;
+    settings.optFindMtu = options.mtu;
+    settings.optResolveNames = options.names;
 
+    TallyingService echo(options.backend);
+    TimedResolver resolver;
+    FakeWindowOps window;
+    window.setCombo1Text(options.target);
+    TraceEngine engine{settings, echo, resolver, window};
+
+    int runs = 0;
+    int probes = 0;
+    echo.beforeSend = [&](const IpOptionInformation &ip) {
+        // A main probe with TTL 1 begins a run.
+        if (ip.ttl == 1 && !(ip.flags & IpOptionInformation::dontFragment)) {
+            if (options.everyRun && runs > 0) {
+                std::printf("run %d\n", runs);
+                printRows(engine);
+            }
+            ++runs;
+        }
+        const auto [from, to] = options.commands.equal_range(++probes);
+        for (auto it = from; it != to; ++it) {
+            if (std::system(it->second.c_str()) != 0)
+                std::printf("command failed: %s\n", it->second.c_str());
+        }
+    };
     const auto start = Clock::now();
     engine.command1Click();
     const double elapsed = msSince(start);
-    printRows(engine);
-    for (const auto &m : ops.messages())
-        std::printf("message icon=%d text=\"%s\"\n", static_cast<int>(m.icon),
-                    escaped(m.text).c_str());
-    std::printf("end runs=%d rows=%d log=%d elapsed=%.1f notes=\"%s\"\n", echo.runs(), engine.maxhop,
-                engine.dbIndex, elapsed, escaped(engine.results.notes()).c_str());
+    if (options.everyRun)
+        std::printf("run %d\n", runs);
+    print(engine, window, echo.tally);
+    if (options.everyRun)
+        std::printf("end runs=%d elapsed=%.1f\n", runs, elapsed);
     return 0;
 }

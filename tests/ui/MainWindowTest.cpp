@@ -6,13 +6,19 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QApplication>
+#include <QDialog>
+#include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
+#include <functional>
 #include <memory>
 
 #include "RecordingSink.h"
 #include "engine/TraceSettings.h"
 #include "tests/fakes/FakeNetwork.h"
+#include "ui/FontFit.h"
 #include "ui/MainWindow.h"
 #include "ui/Twips.h"
 
@@ -54,6 +60,13 @@ private slots:
     void layoutFollowsSize_data();
     void layoutFollowsSize();
     void smallerThanLoadSnapsBack();
+    void minimiseAndRestoreKeepTheLayout();
+
+    void optionsOkRetitlesAndClears_data();
+    void optionsOkRetitlesAndClears();
+    void optionsCancelKeepsResults();
+
+    void captionsFitALargeDesktopFont();
 
 private:
     template <typename W> W *child(const char *name) const
@@ -73,6 +86,8 @@ private:
     void fillResults();
     void chooseItem(int index);
     void verifyResultsEmpty();
+    // Opens Options with a click on its button; act runs inside the modal dialog.
+    void inOptions(const std::function<void(QDialog &)> &act);
 
     TraceSettings settings;
     std::unique_ptr<FakeNetwork> netPtr;
@@ -401,6 +416,111 @@ void MainWindowTest::smallerThanLoadSnapsBack()
     QCOMPARE(table()->geometry(), tableAtLoad);
     QCOMPARE(button("Command1")->geometry(), Twips::toRect({8040, 240, 1335, 495}));
     QCOMPARE(table()->columnWidth(2), Twips::toPixels(3300));
+}
+
+void MainWindowTest::minimiseAndRestoreKeepTheLayout()
+{
+    window->resize(window->width() + Twips::toPixels(1500), window->height() + Twips::toPixels(1200));
+    QTRY_COMPARE(window->width(), Twips::toPixels(11670 + 1500));
+    QStringList names = {"Command1", "Command2", "Command3", "Command4", "ListView1", "Text8", "Label10"};
+    QList<QRect> before;
+    for (const QString &n : names)
+        before << child<QWidget>(qPrintable(n))->geometry();
+    const int hostColumn = table()->columnWidth(2);
+
+    window->showMinimized();
+    QTest::qWait(20);
+    window->showNormal();
+    QTest::qWait(20);
+    for (int i = 0; i < names.size(); ++i)
+        QCOMPARE(child<QWidget>(qPrintable(names[i]))->geometry(), before[i]);
+    QCOMPARE(table()->columnWidth(2), hostColumn);
+}
+
+void MainWindowTest::inOptions(const std::function<void(QDialog &)> &act)
+{
+    bool ran = false;
+    QTimer::singleShot(0, this, [&] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        ran = true;
+        act(*dialog);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    QTest::mouseClick(button("Command3"), Qt::LeftButton);
+    QVERIFY(ran);
+}
+
+void MainWindowTest::optionsOkRetitlesAndClears_data()
+{
+    QTest::addColumn<QString>("view");
+    QTest::addColumn<QString>("header");
+    QTest::newRow("TTL view") << "Option2" << "TTL";
+    QTest::newRow("Asymmetry view") << "Option1" << "Asym";
+}
+
+void MainWindowTest::optionsOkRetitlesAndClears()
+{
+    QFETCH(QString, view);
+    QFETCH(QString, header);
+    fillResults();
+    inOptions([&](QDialog &dialog) {
+        auto *option = dialog.findChild<QRadioButton *>(view);
+        QVERIFY(option);
+        // the View frame is enabled only while Find MTU is on
+        if (!option->isEnabled())
+            QTest::mouseClick(dialog.findChild<QAbstractButton *>("Check2"), Qt::LeftButton);
+        QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(5, option->height() / 2));
+        QTest::mouseClick(dialog.findChild<QPushButton *>("Command1"), Qt::LeftButton);
+        QVERIFY(!dialog.isVisible());
+    });
+    QCOMPARE(table()->headerItem()->text(11), header);
+    verifyResultsEmpty();
+    QCOMPARE(settings.optAsymmetryView, header == QLatin1String("Asym"));
+}
+
+void MainWindowTest::optionsCancelKeepsResults()
+{
+    fillResults();
+    inOptions([&](QDialog &dialog) {
+        QTest::mouseClick(dialog.findChild<QRadioButton *>("Option2"), Qt::LeftButton);
+        QTest::mouseClick(dialog.findChild<QPushButton *>("Command3"), Qt::LeftButton);
+        QVERIFY(!dialog.isVisible());
+    });
+    QCOMPARE(table()->headerItem()->text(11), QStringLiteral("Asym"));
+    QCOMPARE(table()->topLevelItemCount(), 3);
+    QVERIFY(button("Command4")->isEnabled());
+}
+
+// Desktops with large fonts must not cut captions off: the window and the
+// dialog take a font small enough for every caption.
+void MainWindowTest::captionsFitALargeDesktopFont()
+{
+    const QFont desktop = QApplication::font();
+    QFont large = desktop;
+    large.setPointSizeF(16);
+    QApplication::setFont(large);
+    MainWindow big(settings, net(), net(), sink);
+    QApplication::setFont(desktop);
+    big.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&big));
+    QVERIFY(FontFit::captionsFit(big));
+    QVERIFY(big.font().pointSizeF() < 16);
+    QVERIFY(big.font().pointSizeF() >= FontFit::minPointSize);
+    // the start-up window at the test's own font fits as well
+    QVERIFY(FontFit::captionsFit(*window));
+
+    bool checked = false;
+    QTimer::singleShot(0, this, [&] {
+        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            checked = FontFit::captionsFit(*dialog);
+            dialog->reject();
+        }
+    });
+    QTest::mouseClick(big.findChild<QPushButton *>("Command3"), Qt::LeftButton);
+    QVERIFY(checked);
 }
 
 QTEST_MAIN(MainWindowTest)

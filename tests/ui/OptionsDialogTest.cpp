@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QClipboard>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -376,6 +377,7 @@ void OptionsDialogTest::realMessageBox()
     open(real);
     type(field("Text8"), "11");
     bool seen = false;
+    QString copied;
     QTimer poll;
     connect(&poll, &QTimer::timeout, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -384,6 +386,9 @@ void OptionsDialogTest::realMessageBox()
         seen = box->windowTitle() == QStringLiteral("Korvalen") &&
                box->text() == bounded(1, 10) && box->icon() == QMessageBox::NoIcon &&
                box->buttons().size() == 1 && box->button(QMessageBox::Ok);
+        // Ctrl+C copies the box as plain text
+        QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+        copied = QApplication::clipboard()->text();
         box->button(QMessageBox::Ok)->click();
     });
     poll.start(20);
@@ -394,6 +399,8 @@ void OptionsDialogTest::realMessageBox()
     click(child<QPushButton>("Command1"));
     poll.stop();
     QVERIFY(seen);
+    const QString rule = QStringLiteral("---------------------------\n");
+    QCOMPARE(copied, rule + "Korvalen\n" + rule + bounded(1, 10) + "\n" + rule + "OK\n" + rule);
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->focusWidget(), field("Text8"));
 }

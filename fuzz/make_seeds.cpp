@@ -1,0 +1,318 @@
+// Writes the seed corpora of the fuzz targets: sound answers, every ICMP
+// error type and code the parsers map, IP options, truncation at every
+// length, bogus header lengths and quotes that lie.
+//
+//   fuzz_seeds DIR      writes DIR/raw_reply/* and DIR/datagram_reply/*
+#include "fuzz/FuzzInput.h"
+#include "net/IcmpPacket.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime> // linux/errqueue.h needs timespec
+#include <filesystem>
+#include <fstream>
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
+
+using namespace FuzzInput;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+const uint8_t us[4] = {10, 0, 0, 1};
+const uint8_t router[4] = {198, 51, 100, 200};
+const uint8_t elsewhere[4] = {192, 0, 2, 8};
+
+void put16(Bytes &bytes, size_t at, uint16_t value)
+{
+    bytes[at] = static_cast<uint8_t>(value >> 8);
+    bytes[at + 1] = static_cast<uint8_t>(value);
+}
+
+struct Ip {
+    const uint8_t *source = us;
+    const uint8_t *destination = destinationBytes;
+    uint8_t protocol = 1;
+    size_t optionWords = 0;
+    uint8_t ttl = 64;
+};
+
+Bytes ipPacket(const Ip &ip, const Bytes &body)
+{
+    const size_t length = 20 + ip.optionWords * 4;
+    Bytes packet(length, 1); // options: NOPs
+    packet[0] = static_cast<uint8_t>(0x40 | length / 4);
+    packet[1] = 0;
+    put16(packet, 2, static_cast<uint16_t>(length + body.size()));
+    put16(packet, 4, 0x1234);
+    put16(packet, 6, 0);
+    packet[8] = ip.ttl;
+    packet[9] = ip.protocol;
+    put16(packet, 10, 0);
+    std::copy(ip.source, ip.source + 4, packet.begin() + 12);
+    std::copy(ip.destination, ip.destination + 4, packet.begin() + 16);
+    packet.insert(packet.end(), body.begin(), body.end());
+    return packet;
+}
+
+Bytes withChecksum(Bytes icmp)
+{
+    put16(icmp, 2, 0);
+    put16(icmp, 2, IcmpPacket::internetChecksum(icmp));
+    return icmp;
+}
+
+Bytes echo(uint8_t type, uint16_t echoId = id, uint16_t echoSequence = sequence,
+           size_t payload = 32)
+{
+    Bytes icmp(8 + payload, 'a');
+    icmp[0] = type;
+    icmp[1] = 0;
+    put16(icmp, 4, echoId);
+    put16(icmp, 6, echoSequence);
+    return withChecksum(icmp);
+}
+
+Bytes icmpError(uint8_t type, uint8_t code, const Bytes &quote, uint16_t mtu = 0)
+{
+    Bytes icmp(8, 0);
+    icmp[0] = type;
+    icmp[1] = code;
+    put16(icmp, 6, mtu);
+    icmp.insert(icmp.end(), quote.begin(), quote.end());
+    return withChecksum(icmp);
+}
+
+// Our request as a router quotes it.
+Bytes request(Ip ip = {}, Bytes echoHeader = echo(8))
+{
+    ip.ttl = 1;
+    return ipPacket(ip, echoHeader);
+}
+
+Bytes fromRouter(const Bytes &icmp, size_t optionWords = 0)
+{
+    return ipPacket({router, us, 1, optionWords, 250}, icmp);
+}
+
+Bytes reply(size_t optionWords = 0)
+{
+    return ipPacket({destinationBytes, us, 1, optionWords, 57}, echo(0));
+}
+
+struct Code {
+    uint8_t type, code;
+};
+
+// Every type and code the status mapping tells apart, and some it does not.
+std::vector<Code> errorCodes()
+{
+    std::vector<Code> codes;
+    for (uint8_t code = 0; code <= 15; ++code)
+        codes.push_back({3, code});
+    codes.insert(codes.end(), {{4, 0}, {11, 0}, {11, 1}, {11, 2}, {12, 0}, {12, 1}, {5, 1}});
+    return codes;
+}
+
+class Corpus {
+public:
+    explicit Corpus(std::filesystem::path dir) : dir_(std::move(dir))
+    {
+        std::filesystem::create_directories(dir_);
+    }
+    void add(const std::string &name, const Bytes &bytes)
+    {
+        std::ofstream(dir_ / (name + "-" + std::to_string(count_++)), std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    }
+    // The bytes cut at every length below their own.
+    void addCuts(const std::string &name, const Bytes &bytes)
+    {
+        for (size_t n = 0; n < bytes.size(); ++n)
+            add(name + "-cut", Bytes(bytes.begin(), bytes.begin() + static_cast<long>(n)));
+    }
+    size_t count() const { return count_; }
+
+private:
+    std::filesystem::path dir_;
+    size_t count_ = 0;
+};
+
+void rawSeeds(Corpus &corpus)
+{
+    for (size_t words = 0; words <= 10; ++words)
+        corpus.add("reply-options", reply(words));
+    for (const Code &c : errorCodes()) {
+        corpus.add("error", fromRouter(icmpError(c.type, c.code, request(), 1400)));
+        corpus.add(
+            "error-options",
+            fromRouter(icmpError(c.type, c.code, request({us, destinationBytes, 1, 2}), 576), 3));
+    }
+    const Bytes timeExceeded = fromRouter(icmpError(11, 0, request()));
+    corpus.addCuts("reply", reply());
+    corpus.addCuts("error", timeExceeded);
+    const Bytes quote = request();
+    for (size_t n = 0; n < quote.size(); ++n)
+        corpus.add("short-quote",
+                   fromRouter(icmpError(11, 0, Bytes(quote.begin(), quote.begin() + long(n)))));
+    for (uint8_t ihl = 0; ihl <= 15; ++ihl) {
+        Bytes outer = reply();
+        outer[0] = static_cast<uint8_t>(0x40 | ihl);
+        corpus.add("bogus-ihl", outer);
+        Bytes inner = request();
+        inner[0] = static_cast<uint8_t>(0x40 | ihl);
+        corpus.add("bogus-quoted-ihl", fromRouter(icmpError(11, 0, inner)));
+    }
+    Bytes ipv6 = reply(), longTotal = reply(), shortTotal = reply(), badSum = reply();
+    ipv6[0] = 0x65;
+    put16(longTotal, 2, static_cast<uint16_t>(longTotal.size() + 1));
+    put16(shortTotal, 2, 19);
+    badSum.back() ^= 1;
+    for (const Bytes &b : {ipv6, longTotal, shortTotal, badSum})
+        corpus.add("bad-header", b);
+    corpus.add("wrong-id", ipPacket({destinationBytes, us}, echo(0, id + 1)));
+    corpus.add("wrong-sequence", ipPacket({destinationBytes, us}, echo(0, id, sequence + 1)));
+    corpus.add("udp", ipPacket({destinationBytes, us, 17}, echo(0)));
+    corpus.add("quote-wrong-protocol",
+               fromRouter(icmpError(11, 0, request({us, destinationBytes, 17}))));
+    corpus.add("quote-wrong-destination", fromRouter(icmpError(11, 0, request({us, elsewhere}))));
+    corpus.add("quote-wrong-id", fromRouter(icmpError(11, 0, request({}, echo(8, id + 1)))));
+    corpus.add("quote-wrong-sequence",
+               fromRouter(icmpError(11, 0, request({}, echo(8, id, sequence - 1)))));
+    corpus.add("quote-of-a-reply", fromRouter(icmpError(3, 4, request({}, echo(0)), 1400)));
+    corpus.add("quote-of-an-error", fromRouter(icmpError(11, 0, timeExceeded)));
+    // Linux routers quote up to 548 bytes.
+    corpus.add("long-quote",
+               fromRouter(icmpError(3, 4, request({}, echo(8, id, sequence, 520)), 1400)));
+}
+
+// ---- datagram inputs
+
+Bytes sockaddrBytes(const uint8_t *address, sa_family_t family = AF_INET)
+{
+    sockaddr_in in{};
+    in.sin_family = family;
+    std::memcpy(&in.sin_addr, address, 4);
+    const auto *raw = reinterpret_cast<const uint8_t *>(&in);
+    return Bytes(raw, raw + sizeof in);
+}
+
+// One control message as the kernel lays it out, padding included.
+Bytes cmsg(int type, const Bytes &data, size_t declared = 0)
+{
+    Bytes bytes(CMSG_SPACE(data.size()), 0);
+    cmsghdr header{};
+    header.cmsg_len = declared ? declared : CMSG_LEN(data.size());
+    header.cmsg_level = IPPROTO_IP;
+    header.cmsg_type = type;
+    std::memcpy(bytes.data(), &header, sizeof header);
+    std::copy(data.begin(), data.end(), bytes.begin() + CMSG_LEN(0));
+    return bytes;
+}
+
+Bytes ttlCmsg(int ttl)
+{
+    const auto *raw = reinterpret_cast<const uint8_t *>(&ttl);
+    return cmsg(IP_TTL, Bytes(raw, raw + sizeof ttl));
+}
+
+Bytes errorCmsg(uint8_t origin, Code c, uint32_t info = 0, const uint8_t *offender = router)
+{
+    sock_extended_err error{};
+    error.ee_errno = EHOSTUNREACH;
+    error.ee_origin = origin;
+    error.ee_type = c.type;
+    error.ee_code = c.code;
+    error.ee_info = info;
+    const auto *raw = reinterpret_cast<const uint8_t *>(&error);
+    Bytes data(raw, raw + sizeof error);
+    const Bytes address = sockaddrBytes(offender);
+    data.insert(data.end(), address.begin(), address.end());
+    return cmsg(IP_RECVERR, data);
+}
+
+Bytes join(const Bytes &a, const Bytes &b)
+{
+    Bytes joined = a;
+    joined.insert(joined.end(), b.begin(), b.end());
+    return joined;
+}
+
+Bytes datagramInput(const Bytes &name, const Bytes &control, const Bytes &data)
+{
+    Bytes input{static_cast<uint8_t>(name.size()), 0, 0};
+    put16(input, 1, static_cast<uint16_t>(control.size()));
+    return join(join(join(input, name), control), data);
+}
+
+void datagramSeeds(Corpus &corpus)
+{
+    const Bytes toUs = sockaddrBytes(destinationBytes);
+    const Bytes ttl = ttlCmsg(61);
+    const Bytes sound = datagramInput(toUs, ttl, echo(0, 0x4242));
+    corpus.add("reply", sound);
+    corpus.addCuts("reply", sound);
+    corpus.add("reply-wrong-sequence", datagramInput(toUs, ttl, echo(0, 0x4242, sequence + 1)));
+    corpus.add("reply-no-control", datagramInput(toUs, {}, echo(0, 0x4242)));
+    for (const Code &c : errorCodes()) {
+        const Bytes control = join(ttlCmsg(250), errorCmsg(SO_EE_ORIGIN_ICMP, c, 1400));
+        corpus.add("error", datagramInput(toUs, control, echo(8, 0x4242)));
+        corpus.add("error-error-first",
+                   datagramInput(toUs, join(errorCmsg(SO_EE_ORIGIN_ICMP, c, 576), ttlCmsg(250)),
+                                 echo(8, 0x4242)));
+    }
+    const Bytes control = join(ttlCmsg(250), errorCmsg(SO_EE_ORIGIN_ICMP, {11, 0}));
+    const Bytes timeExceeded = datagramInput(toUs, control, echo(8, 0x4242));
+    corpus.addCuts("error", timeExceeded);
+    corpus.add("error-local-origin",
+               datagramInput(toUs, errorCmsg(SO_EE_ORIGIN_LOCAL, {0, 0}, 1400), echo(8, 0x4242)));
+    corpus.add("error-echo-type",
+               datagramInput(toUs, errorCmsg(SO_EE_ORIGIN_ICMP, {0, 0}), echo(8, 0x4242)));
+    corpus.add("error-wrong-sequence", datagramInput(toUs, control, echo(8, 0x4242, sequence + 1)));
+    corpus.add("error-wrong-destination",
+               datagramInput(sockaddrBytes(elsewhere), control, echo(8, 0x4242)));
+    corpus.add("error-no-name", datagramInput({}, control, echo(8, 0x4242)));
+    corpus.add("error-inet6-name",
+               datagramInput(sockaddrBytes(destinationBytes, AF_INET6), control, echo(8, 0x4242)));
+    corpus.add("error-quote-of-a-reply", datagramInput(toUs, control, echo(0, 0x4242)));
+    corpus.add(
+        "error-short-quote",
+        datagramInput(toUs, control, Bytes(echo(8, 0x4242).begin(), echo(8, 0x4242).begin() + 7)));
+    // Control messages whose length lies: past the buffer, below the header,
+    // zero, or an extended error without its offender.
+    Bytes error = errorCmsg(SO_EE_ORIGIN_ICMP, {11, 0});
+    for (size_t declared : {size_t(0), size_t(8), size_t(17), size_t(32), error.size() + 1,
+                            size_t(4096), ~size_t(0)}) {
+        Bytes lying = error;
+        std::memcpy(lying.data(), &declared, sizeof declared);
+        corpus.add("cmsg-length", datagramInput(toUs, lying, echo(8, 0x4242)));
+        corpus.add("cmsg-length-cut",
+                   datagramInput(toUs, Bytes(lying.begin(), lying.begin() + 36), echo(8, 0x4242)));
+        Bytes ttlLying = ttl;
+        std::memcpy(ttlLying.data(), &declared, sizeof declared);
+        corpus.add("ttl-length", datagramInput(toUs, join(ttlLying, error), echo(8, 0x4242)));
+        corpus.add(
+            "ttl-length-cut",
+            datagramInput(toUs, Bytes(ttlLying.begin(), ttlLying.begin() + 16), echo(0, 0x4242)));
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_seeds DIR\n");
+        return 2;
+    }
+    const std::filesystem::path dir = argv[1];
+    Corpus raw(dir / "raw_reply"), datagram(dir / "datagram_reply");
+    rawSeeds(raw);
+    datagramSeeds(datagram);
+    std::printf("seeds: %zu raw_reply, %zu datagram_reply\n", raw.count(), datagram.count());
+    return 0;
+}
