@@ -40,6 +40,8 @@ bad_texts=("|" "   |" "$long|" $'r\xc3\xb6uter.\xe4\xbe\x8b.example|' 'x; rm -rf
            "-1|" "Clear History|" "999.1.1.1|" "1.2.3|1.2.0.3" "010.1.1.1|8.1.1.1"
            "0x7f.0.0.1|127.0.0.1" "0.0.0.0|0.0.0.0" "255.255.255.255|255.255.255.255"
            "127.0.0.1 |" "dst.kv.test.|")
+# A name server's time-out costs 1 s here; leave room for a loaded machine below that.
+BAD_TEXT_MS=500
 bad_text_checks() { # $1 names the resolver set-up
     local entry text expected line
     for entry in "${bad_texts[@]}"; do
@@ -47,7 +49,7 @@ bad_text_checks() { # $1 names the resolver set-up
         line=$(on_src "$PROBE" addr "$text")
         check "$1: addr '${text:0:24}'" "$expected" "$(field text "$line")"
         check_true "$1: addr '${text:0:24}' is fast" "took $(field elapsed "$line") ms" \
-            within "$(field elapsed "$line")" 0 $FAST_MS
+            within "$(field elapsed "$line")" 0 $BAD_TEXT_MS
     done
 }
 bad_text_checks "hosts file"
