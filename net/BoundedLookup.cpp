@@ -65,8 +65,8 @@ bool BoundedLookup::runTask(std::function<void()> task, std::chrono::millisecond
 bool BoundedLookup::claimWorker(Clock::time_point end)
 {
     Shared &shared = *shared_;
-    // The test claims the place while it holds the lock, so a look-up started
-    // from inside the idle hook cannot take the same place.
+    // The predicate claims the place while the lock is held, so a look-up
+    // started from inside the idle hook cannot take the same place.
     return waitUntil(
         [&shared, this] {
             if (shared.busy >= maxWorkers_)
