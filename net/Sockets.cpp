@@ -1,6 +1,8 @@
 #include "net/Sockets.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <cstring>
 
 // Linux sockets need no library start-up or clean-up, so these succeed
@@ -29,10 +31,26 @@ std::string textFromAnsi(const char *text)
 }
 
 // glibc's inet_addr takes every inet_aton form ("1.2.3", "0x7f.0.0.1",
-// "010.1.1.1" is 8.1.1.1), as the forward look-up does for literal addresses,
-// so a literal host text and its address agree; 255.255.255.255 reads as the
-// failure value, as it always has.
+// "010.1.1.1" is 8.1.1.1), as literalAddress does, so a literal host text and
+// its address agree; 255.255.255.255 reads as the failure value, as it always
+// has. The engine only hands it the forward look-up's dotted text.
 uint32_t inetAddr(const std::string &text)
 {
     return inet_addr(text.c_str());
+}
+
+// Octal and hexadecimal parts are read as the C library has always read them,
+// as ping and traceroute do: a text that means 10.1.1.1 to its author may
+// trace 8.1.1.1, and the address box shows which.
+std::optional<uint32_t> literalAddress(const std::string &text)
+{
+    // inet_aton ends the address at the first blank and ignores the rest, and
+    // c_str() would end it at a NUL: such a text is not one address.
+    const bool cut = std::any_of(text.begin(), text.end(), [](char c) {
+        return c == '\0' || std::isspace(static_cast<unsigned char>(c));
+    });
+    in_addr address{};
+    if (cut || inet_aton(text.c_str(), &address) == 0)
+        return std::nullopt;
+    return address.s_addr;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class Toolkit;
@@ -16,3 +17,10 @@ std::string textFromAnsi(const char *text);
 
 // The address in network byte order, or 0xFFFFFFFF when the text is not an address.
 uint32_t inetAddr(const std::string &text);
+
+// The address when the whole text is one address in any of inet_addr's forms:
+// dotted decimal, fewer parts ("1.2.3" is 1.2.0.3, "2130706433" is 127.0.0.1),
+// hexadecimal ("0x7f.0.0.1") and octal parts ("010.1.1.1" is 8.1.1.1).
+// Nothing otherwise; unlike inet_addr it takes no text after a blank, and
+// 255.255.255.255 is an address here.
+std::optional<uint32_t> literalAddress(const std::string &text);

@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "net/EchoService.h"
+#include "net/Resolver.h"
 #include "report/Report.h"
 #include "ui/Accessibility.h"
 #include "ui/ButtonKeys.h"
@@ -52,7 +53,7 @@ int roundTwips(float v) { return static_cast<int>(std::nearbyint(v)); }
 
 MainWindow::MainWindow(TraceSettings &settings, EchoService &echo, Resolver &resolver,
                        MessageSink &messages, QWidget *parent)
-    : QWidget(parent), settings_(settings), echo_(echo), messages_(messages),
+    : QWidget(parent), settings_(settings), echo_(echo), resolver_(resolver), messages_(messages),
       engine_(settings, echo, resolver, *this)
 {
     setWindowTitle(QStringLiteral("Korvalen"));
@@ -62,16 +63,22 @@ MainWindow::MainWindow(TraceSettings &settings, EchoService &echo, Resolver &res
     setTabOrder();
     load();
     setMinimumSize(size());
-    // A wait for a reply processes events like a yield; closing abandons it.
-    echo_.setIdleHook([this] {
+    // A wait for a reply or a look-up processes events like a yield; closing abandons it.
+    const auto idle = [this] {
         processEvents();
         return !closing_;
-    });
+    };
+    echo_.setIdleHook(idle);
+    resolver_.setIdleHook(idle);
     Accessibility::describeMainWindow(*this);
     ButtonKeys::pressOnEnter(*this);
 }
 
-MainWindow::~MainWindow() { echo_.setIdleHook({}); }
+MainWindow::~MainWindow()
+{
+    echo_.setIdleHook({});
+    resolver_.setIdleHook({});
+}
 
 void MainWindow::createControls()
 {
@@ -284,13 +291,18 @@ void MainWindow::command3Click()
 }
 
 // Builds the whole report again at every click; plain text is the only format placed.
+// The toolkit does not say when the platform refuses the text: on X another
+// client may hold the selection under a later time stamp than ours, and Qt
+// only logs that. Reading the clipboard back tells, and the user is told.
 void MainWindow::command4Click()
 {
-    const std::string report = clipboardReport(engine_, combo1Text(), text3_->text().toStdString(),
-                                               text2_->text().toStdString());
+    const QString report = qs(clipboardReport(engine_, combo1Text(), text3_->text().toStdString(),
+                                              text2_->text().toStdString()));
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(QString::fromStdString(report));
+    clipboard->setText(report);
+    if (clipboard->text() != report)
+        messageBox("Unable to copy the report to the clipboard.", MessageIcon::exclamation);
 }
 
 void MainWindow::combo1Change() { clearResults(); }

@@ -82,6 +82,7 @@ private:
 
     TraceSettings &settings_;
     EchoService &echo_;
+    Resolver &resolver_;
     MessageSink &messages_;
     TraceEngine engine_;
 

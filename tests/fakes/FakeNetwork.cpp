@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "net/Sockets.h"
 #include "tests/fakes/FakeAddress.h"
 
 namespace {
@@ -203,12 +204,12 @@ std::optional<std::array<uint8_t, 4>> FakeNetwork::firstIpv4(const std::string &
 {
     forwardLookups_.push_back(host);
     const auto it = hosts_.find(host);
-    const std::string &dotted = it == hosts_.end() ? host : it->second;
-    in_addr a{};
-    if (inet_pton(AF_INET, dotted.c_str(), &a) != 1)
+    // Other texts are read as the system resolver reads a literal address.
+    const auto address = literalAddress(it == hosts_.end() ? host : it->second);
+    if (!address)
         return std::nullopt;
     std::array<uint8_t, 4> bytes{};
-    std::memcpy(bytes.data(), &a.s_addr, 4);
+    std::memcpy(bytes.data(), &*address, 4);
     return bytes;
 }
 

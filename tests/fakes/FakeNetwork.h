@@ -60,8 +60,13 @@ public:
     // ---- echo service
     std::unique_ptr<EchoHandle> openHandle() override;
     EchoOpenFailure lastOpenFailure() const override { return openFailure_; }
+<<<<<<< HEAD
     void setIdleHook(IdleHook hook) override { idleHook_ = std::move(hook); }
     void closeSpares() override { ++sparesClosed_; }
+=======
+    // The echo service's hook; the look-ups answer at once and never call it.
+    void setIdleHook(EchoService::IdleHook hook) override { idleHook_ = std::move(hook); }
+>>>>>>> harden
 
     // From the n-th openHandle on (1-based), no handle can be opened.
     void failOpensFrom(int n, std::string reason = "no ICMP socket (test)");
@@ -118,7 +123,7 @@ private:
     int sparesClosed_ = 0;
     int failFrom_ = 0;
     EchoOpenFailure openFailure_;
-    IdleHook idleHook_;
+    EchoService::IdleHook idleHook_;
     int idleCalls_ = 0;
     bool recordPayloads_ = true;
     bool recording_ = true;

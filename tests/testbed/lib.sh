@@ -1,7 +1,10 @@
 # Shared part of the real-network tests: skip without privileges, bring the
 # namespace network up, tear it down on every exit, and tally checks.
 # Sourced by the test scripts after they set KV_PREFIX (one per script, so
-# two of them never share a namespace).
+# two of them never share a namespace). KV_RUN_PREFIX, when set, takes the
+# place of their leading "kv-", so that two runs of the suite on one machine
+# never share one either.
+[ -z "${KV_RUN_PREFIX:-}" ] || export KV_PREFIX="$KV_RUN_PREFIX${KV_PREFIX#kv-}"
 
 TESTBED=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/testbed.sh
 SKIP=77

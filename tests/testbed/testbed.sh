@@ -19,8 +19,13 @@
 #
 # usage: testbed.sh up | down | status | exec NODE CMD... |
 #        lossevery N | noloss | silent NODE on|off | fragdrop on|off |
+<<<<<<< HEAD
 #        delay MS | mtu N | count NAME MATCH... | counter NAME | nocount
 # mtu N sets the r2 -- dst link's MTU (1400 at start).
+=======
+#        delay MS | count NAME MATCH... | counter NAME | nocount |
+#        dns ADDR... | nodns | unname ADDR...
+>>>>>>> harden
 # KV_PREFIX (default "kv-") prefixes every namespace; KV_DELAYLINE names the
 # delay-line program (default: build/tests/testbed/delayline of this tree).
 set -euo pipefail
@@ -217,6 +222,22 @@ rules() { # rules NODE CHAIN RULE...: replace a toggle chain's rules
     [ $# -eq 0 ] || x "$n" nft add rule ip kv "$c" "$@"
 }
 
+dns() { # src asks the name servers ADDR... after its hosts file, with the C library's time-outs
+    local ns
+    printf 'hosts: files dns\nnetworks: files\n' >"/etc/netns/${P}src/nsswitch.conf"
+    for ns in "$@"; do echo "nameserver $ns"; done >"/etc/netns/${P}src/resolv.conf"
+}
+
+nodns() {
+    printf 'hosts: files\nnetworks: files\n' >"/etc/netns/${P}src/nsswitch.conf"
+    printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"/etc/netns/${P}src/resolv.conf"
+}
+
+unname() { # src's hosts file forgets the names of ADDR...
+    local a
+    for a in "$@"; do sed -i "/^${a//./\\.}[[:space:]]/d" "/etc/netns/${P}src/hosts"; done
+}
+
 on_off() { case "$1" in on) return 0 ;; off) return 1 ;; *) echo "on or off" >&2; exit 2 ;; esac; }
 
 counter() { # packets counted by the wire rule with comment NAME
@@ -244,5 +265,8 @@ case "${1:-}" in
            x r1 nft add rule ip kv wire "$@" counter comment "\"$name\"" ;;
     counter) counter "$2" ;;
     nocount) x r1 nft flush chain ip kv wire ;;
-    *) sed -n '2,25p' "$0"; exit 2 ;;
+    dns) shift; dns "$@" ;;
+    nodns) nodns ;;
+    unname) shift; unname "$@" ;;
+    *) sed -n '2,26p' "$0"; exit 2 ;;
 esac

@@ -1,16 +1,22 @@
 // Headless trace on a real network: runs the trace engine over the ICMP echo
-// service inside a namespace of the test network, with a window that only
-// records, and prints the result rows without their round-trip times, the
-// echo results tallied, and the Notes text, so shell tests can compare whole
-// traces.
+// service and the system resolver inside a namespace of the test network,
+// with a window that only records, and prints the result rows without their
+// round-trip times, the echo results tallied, and the Notes text, so shell
+// tests can compare whole traces.
 //
 //   trace_probe [--backend automatic|datagram|raw] [--runs N] [--hops N]
-//               [--timeout S] [--mtu] ADDRESS
+//               [--timeout S] [--mtu] [--names] [--every-run]
+//               [--at PROBE COMMAND]... ADDRESS
 //       row HOP|IP address|Hostname|Sent|Recv|Loss %|MTU|Asym/TTL
 //       echo ttl=T df=D size=S count=C status=S address=A n=N   (sorted)
 //       notes LINE
 //       message TEXT
+//       lookup ADDRESS name=NAME elapsed=MS idle=N   each reverse look-up, as it ends
 //
+// --names resolves names; --every-run prints "run N" and the rows at the end
+// of every run (the last run's rows are the final ones), and a last line
+// "end runs=R elapsed=MS"; --at runs the shell command just before the
+// PROBE-th probe is sent (main and MTU probes count alike).
 // The exit code is 0, 2 for bad arguments.
 #include "engine/TraceEngine.h"
 #include "net/IcmpEchoService.h"
@@ -18,8 +24,10 @@
 #include "tests/fakes/FakeWindowOps.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -27,6 +35,13 @@
 #include <tuple>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
 
 // What one echo request asked and got, the key of the tally.
 using EchoKey = std::tuple<int, int, size_t, uint32_t, uint32_t, std::string>;
@@ -40,16 +55,21 @@ std::string dotted(uint32_t networkOrder)
     return text;
 }
 
+// Runs before every probe is sent, with its options.
+using BeforeSend = std::function<void(const IpOptionInformation &)>;
+
 class TallyingHandle : public EchoHandle {
 public:
-    TallyingHandle(std::unique_ptr<EchoHandle> inner, Tally &tally)
-        : inner_(std::move(inner)), tally_(tally)
+    TallyingHandle(std::unique_ptr<EchoHandle> inner, Tally &tally, const BeforeSend &before)
+        : inner_(std::move(inner)), tally_(tally), before_(before)
     {
     }
     uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
                       const IpOptionInformation &options, IcmpEchoReply &reply,
                       uint32_t timeoutMs) override
     {
+        if (before_)
+            before_(options);
         const uint32_t count = inner_->sendEcho(destination, payload, options, reply, timeoutMs);
         const bool df = (options.flags & IpOptionInformation::dontFragment) != 0;
         ++tally_[{options.ttl, df, payload.size(), count, reply.status, dotted(reply.address)}];
@@ -59,6 +79,7 @@ public:
 private:
     std::unique_ptr<EchoHandle> inner_;
     Tally &tally_;
+    const BeforeSend &before_;
 };
 
 // The echo service with every result tallied.
@@ -70,15 +91,46 @@ public:
         auto handle = inner_.openHandle();
         if (!handle)
             return nullptr;
-        return std::make_unique<TallyingHandle>(std::move(handle), tally);
+        return std::make_unique<TallyingHandle>(std::move(handle), tally, beforeSend);
     }
     EchoOpenFailure lastOpenFailure() const override { return inner_.lastOpenFailure(); }
     void setIdleHook(IdleHook hook) override { inner_.setIdleHook(std::move(hook)); }
 
     Tally tally;
+    BeforeSend beforeSend;
 
 private:
     IcmpEchoService inner_;
+};
+
+// The system resolver, printing every reverse look-up with its time and the
+// idle calls it made while it waited.
+class TimedResolver : public Resolver {
+public:
+    TimedResolver()
+    {
+        inner_.setIdleHook([this] {
+            ++idle_;
+            return true;
+        });
+    }
+    std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &host) override
+    {
+        return inner_.firstIpv4(host);
+    }
+    std::string officialName(uint32_t address) override
+    {
+        idle_ = 0;
+        const auto start = Clock::now();
+        std::string name = inner_.officialName(address);
+        std::printf("lookup %s name=%s elapsed=%.1f idle=%d\n", dotted(address).c_str(),
+                    name.c_str(), msSince(start), idle_);
+        return name;
+    }
+
+private:
+    SystemResolver inner_;
+    int idle_ = 0;
 };
 
 struct Options {
@@ -87,6 +139,9 @@ struct Options {
     int16_t hops = 30;
     int16_t timeoutSec = 1;
     bool mtu = false;
+    bool names = false;
+    bool everyRun = false;
+    std::multimap<int, std::string> commands; // probe number -> shell command
     std::string target;
 };
 
@@ -107,6 +162,13 @@ bool parse(int argc, char **argv, Options &options)
         std::optional<int16_t> n;
         if (arg == "--mtu") {
             options.mtu = true;
+        } else if (arg == "--names") {
+            options.names = true;
+        } else if (arg == "--every-run") {
+            options.everyRun = true;
+        } else if (arg == "--at" && i + 2 < argc && (n = number(value, 1, 32767))) {
+            options.commands.emplace(*n, argv[i + 2]);
+            i += 2;
         } else if (arg[0] != '-') {
             options.target = arg;
         } else if (arg == "--backend") {
@@ -131,7 +193,7 @@ bool parse(int argc, char **argv, Options &options)
     return !options.target.empty();
 }
 
-void print(const TraceEngine &engine, const FakeWindowOps &window, const Tally &tally)
+void printRows(const TraceEngine &engine)
 {
     constexpr int shown[] = {0, 1, 2, 3, 4, 5, 10, 11}; // all but Best, Avg, Worst, Last
     for (int row = 1; row <= engine.results.rowCount(); ++row) {
@@ -140,6 +202,11 @@ void print(const TraceEngine &engine, const FakeWindowOps &window, const Tally &
             line += (column ? "|" : "") + engine.results.cell(row, column);
         std::printf("%s\n", line.c_str());
     }
+}
+
+void print(const TraceEngine &engine, const FakeWindowOps &window, const Tally &tally)
+{
+    printRows(engine);
     for (const auto &[key, n] : tally) {
         const auto &[ttl, df, size, count, status, address] = key;
         std::printf("echo ttl=%d df=%d size=%zu count=%u status=%u address=%s n=%d\n", ttl, df,
@@ -159,7 +226,8 @@ int main(int argc, char **argv)
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: trace_probe [--backend automatic|datagram|raw] [--runs N] "
-                             "[--hops N] [--timeout S] [--mtu] ADDRESS\n");
+                             "[--hops N] [--timeout S] [--mtu] [--names] [--every-run] "
+                             "[--at PROBE COMMAND]... ADDRESS\n");
         return 2;
     }
     TraceSettings settings;
@@ -168,13 +236,38 @@ int main(int argc, char **argv)
     settings.optMaxHops = options.hops;
     settings.optTimeoutSec = options.timeoutSec;
     settings.optFindMtu = options.mtu;
+    settings.optResolveNames = options.names;
 
     TallyingService echo(options.backend);
-    SystemResolver resolver;
+    TimedResolver resolver;
     FakeWindowOps window;
     window.setCombo1Text(options.target);
     TraceEngine engine{settings, echo, resolver, window};
+
+    int runs = 0;
+    int probes = 0;
+    echo.beforeSend = [&](const IpOptionInformation &ip) {
+        // A main probe with TTL 1 begins a run.
+        if (ip.ttl == 1 && !(ip.flags & IpOptionInformation::dontFragment)) {
+            if (options.everyRun && runs > 0) {
+                std::printf("run %d\n", runs);
+                printRows(engine);
+            }
+            ++runs;
+        }
+        const auto [from, to] = options.commands.equal_range(++probes);
+        for (auto it = from; it != to; ++it) {
+            if (std::system(it->second.c_str()) != 0)
+                std::printf("command failed: %s\n", it->second.c_str());
+        }
+    };
+    const auto start = Clock::now();
     engine.command1Click();
+    const double elapsed = msSince(start);
+    if (options.everyRun)
+        std::printf("run %d\n", runs);
     print(engine, window, echo.tally);
+    if (options.everyRun)
+        std::printf("end runs=%d elapsed=%.1f\n", runs, elapsed);
     return 0;
 }

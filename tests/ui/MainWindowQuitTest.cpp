@@ -4,12 +4,56 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
+#include <cstring>
+#include <functional>
 #include <memory>
 
 #include "RecordingSink.h"
 #include "engine/TraceSettings.h"
+#include "net/Sockets.h"
 #include "tests/fakes/FakeNetwork.h"
 #include "ui/MainWindow.h"
+
+namespace {
+
+// Reverse look-ups that wait for an answer that never comes, as the system
+// resolver does with a dead name server, until the idle hook gives up.
+class SlowResolver : public Resolver {
+public:
+    std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &host) override
+    {
+        const auto address = literalAddress(host);
+        if (!address)
+            return std::nullopt;
+        std::array<uint8_t, 4> bytes{};
+        std::memcpy(bytes.data(), &*address, 4);
+        return bytes;
+    }
+    std::string officialName(uint32_t) override
+    {
+        ++lookups;
+        if (lookups == actAt && act)
+            act(); // a queued event: only an idle hook that processes events delivers it
+        for (int calls = 0; hook_ && calls < 1000; ++calls) {
+            if (!hook_()) {
+                ++abandoned;
+                break;
+            }
+        }
+        return {};
+    }
+    void setIdleHook(IdleHook hook) override { hook_ = std::move(hook); }
+
+    int actAt = 0;
+    std::function<void()> act;
+    int lookups = 0;
+    int abandoned = 0;
+
+private:
+    IdleHook hook_;
+};
+
+} // namespace
 
 class MainWindowQuitTest : public QObject {
     Q_OBJECT
@@ -18,6 +62,8 @@ private slots:
     void cleanup();
     void closeDuringTrace_data();
     void closeDuringTrace();
+    void closeDuringLookUp_data();
+    void closeDuringLookUp();
 
 private:
     QPushButton *button(const char *name) const
@@ -28,6 +74,7 @@ private:
     TraceSettings settings;
     std::unique_ptr<FakeNetwork> net;
     RecordingSink sink;
+    SlowResolver slow;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -36,6 +83,8 @@ void MainWindowQuitTest::init()
     settings = TraceSettings{};
     net = std::make_unique<FakeNetwork>();
     sink.messages.clear();
+    slow.lookups = slow.abandoned = slow.actAt = 0;
+    slow.act = {};
     window = std::make_unique<MainWindow>(settings, *net, *net, sink);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -94,6 +143,41 @@ void MainWindowQuitTest::closeDuringTrace()
     QCOMPARE(button("Command1")->text(), QStringLiteral("Stop"));
     QVERIFY(!button("Command4")->isEnabled());
     QCOMPARE(window->findChild<QTreeWidget *>("ListView1")->topLevelItemCount(), rowsAtClose);
+    QVERIFY(sink.messages.isEmpty());
+}
+
+void MainWindowQuitTest::closeDuringLookUp_data()
+{
+    QTest::addColumn<bool>("quitButton");
+    QTest::addColumn<int>("atLookUp");
+    QTest::newRow("Quit during the target's look-up") << true << 1;
+    QTest::newRow("close box during a hop's look-up") << false << 2;
+}
+
+// The window's idle hook keeps a slow look-up's wait processing events, and
+// closing the window abandons the look-up at once.
+void MainWindowQuitTest::closeDuringLookUp()
+{
+    QFETCH(bool, quitButton);
+    QFETCH(int, atLookUp);
+    window = std::make_unique<MainWindow>(settings, *net, slow, sink);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    settings.optResolveNames = true;
+    slow.actAt = atLookUp;
+    slow.act = [&] {
+        QObject *target = quitButton ? static_cast<QObject *>(button("Command2")) : window.get();
+        QMetaObject::invokeMethod(target, quitButton ? "click" : "close", Qt::QueuedConnection);
+    };
+    window->findChild<QComboBox *>("Combo1")->setEditText(QStringLiteral("192.0.2.1"));
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+
+    QCOMPARE(slow.lookups, atLookUp);
+    QCOMPARE(slow.abandoned, 1);
+    QCOMPARE(net->requestCount(), size_t(atLookUp - 1)); // hop 1's probe came before its look-up
+    QVERIFY(!window->isVisible());
+    QVERIFY(!window->engine().tracing);
+    QCOMPARE(net->handlesOpen(), 0);
     QVERIFY(sink.messages.isEmpty());
 }
 
