@@ -60,13 +60,9 @@ public:
     // ---- echo service
     std::unique_ptr<EchoHandle> openHandle() override;
     EchoOpenFailure lastOpenFailure() const override { return openFailure_; }
-<<<<<<< HEAD
-    void setIdleHook(IdleHook hook) override { idleHook_ = std::move(hook); }
-    void closeSpares() override { ++sparesClosed_; }
-=======
     // The echo service's hook; the look-ups answer at once and never call it.
     void setIdleHook(EchoService::IdleHook hook) override { idleHook_ = std::move(hook); }
->>>>>>> harden
+    void closeSpares() override { ++sparesClosed_; }
 
     // From the n-th openHandle on (1-based), no handle can be opened.
     void failOpensFrom(int n, std::string reason = "no ICMP socket (test)");

@@ -19,13 +19,9 @@
 #
 # usage: testbed.sh up | down | status | exec NODE CMD... |
 #        lossevery N | noloss | silent NODE on|off | fragdrop on|off |
-<<<<<<< HEAD
-#        delay MS | mtu N | count NAME MATCH... | counter NAME | nocount
-# mtu N sets the r2 -- dst link's MTU (1400 at start).
-=======
-#        delay MS | count NAME MATCH... | counter NAME | nocount |
+#        delay MS | mtu N | count NAME MATCH... | counter NAME | nocount |
 #        dns ADDR... | nodns | unname ADDR...
->>>>>>> harden
+# mtu N sets the r2 -- dst link's MTU (1400 at start).
 # KV_PREFIX (default "kv-") prefixes every namespace; KV_DELAYLINE names the
 # delay-line program (default: build/tests/testbed/delayline of this tree).
 set -euo pipefail
