@@ -51,6 +51,14 @@ for backend in raw datagram; do
         trace "$backend" "$target" >"$work/calm"
         start_forger
         trace "$backend" "$target" >"$work/forged"
+        # A probe lost on a loaded machine adds a time-out and changes nothing
+        # else; a forgery taken for an answer changes a result. Only the first
+        # earns a second forged trace.
+        if ! diff "$work/calm" "$work/forged" >"$work/diff" &&
+           ! grep '^[<>]' "$work/diff" | grep -qv '^> echo .* status=11010 '; then
+            echo "note $name: a time-out more under forgery; tracing again"
+            trace "$backend" "$target" >"$work/forged"
+        fi
         stop_forger
         if diff "$work/calm" "$work/forged" >"$work/diff"; then
             echo "ok   $name: the same trace under forgery"
