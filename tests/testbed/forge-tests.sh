@@ -55,7 +55,7 @@ for backend in raw datagram; do
         # else; a forgery taken for an answer changes a result. Only the first
         # earns a second forged trace.
         if ! diff "$work/calm" "$work/forged" >"$work/diff" &&
-           ! grep '^[<>]' "$work/diff" | grep -qv '^> echo .* status=11010 '; then
+           ! grep '^[<>]' "$work/diff" | grep -qv '^[<>] echo .* status=11010 '; then
             echo "note $name: a time-out more under forgery; tracing again"
             trace "$backend" "$target" >"$work/forged"
         fi
