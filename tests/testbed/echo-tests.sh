@@ -79,11 +79,14 @@ for c in "tos-b9 2" "df-100 2" "nodf-101 3" "df-101 0"; do
     check "wire: $1 packets" "$2" "$(bed counter "$1")"
 done
 
-# 20 ms delay line each way to far: our whole milliseconds against ping's
+# 20 ms delay line each way to far: our whole milliseconds against ping's.
+# Ours are truncated (up to 1 ms below) and the two medians come from two
+# runs through a user-space line on a shared machine: 2 ms apart at most.
+# How close they are is what bench/rtt-fidelity.sh measures.
 ours=$(probe --count 10 $FAR | sed -n 's/.* rtt=\([0-9]*\) .*/\1/p' | median)
 theirs=$(ping_rtts -n -c 10 -i 0.05 $FAR | median)
-check_true "rtt through the delay line within 1 ms of ping's" "ours $ours ms, ping $theirs ms" \
-    within "$ours" "$theirs" 1
+check_true "rtt through the delay line within 2 ms of ping's" "ours $ours ms, ping $theirs ms" \
+    within "$ours" "$theirs" 2
 
 # Someone else's ICMP on the same machine never becomes our answer.
 in_background ping -n -q -f $DST
