@@ -9,7 +9,7 @@
 #include <QStringList>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
-#include <QTreeWidget>
+#include <QFontInfo>
 #include <QWidget>
 
 namespace {
