@@ -1,6 +1,8 @@
 #include "net/RawEchoHandle.h"
 
 #include <cerrno>
+#include <iterator>
+#include <linux/filter.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -18,6 +20,34 @@ bool setFilter(int fd)
     return setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) == 0;
 }
 
+// The kernel drops what is plainly someone else's before it is queued: echo
+// replies with another id, and errors whose quoted request has another id.
+// A busy host (a ping flood beside us) would otherwise fill the receive
+// buffer with foreign replies, and our answer would be dropped with them.
+// Everything that passes is still parsed and matched in full. Loads past the
+// end of a packet reject it; such a packet could not be matched anyway.
+bool setIdFilter(int fd, uint16_t id)
+{
+    sock_filter code[] = {
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),             // X = outer header length
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),              // ICMP type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 0, 2),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),              // the reply's id
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 7, 8),
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 8),              // the quoted header's first byte
+        BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0x0f),
+        BPF_STMT(BPF_ALU | BPF_LSH | BPF_K, 2),
+        BPF_STMT(BPF_ALU | BPF_ADD | BPF_X, 0),
+        BPF_STMT(BPF_MISC | BPF_TAX, 0),                    // X = both header lengths
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 8 + 4),          // the quoted request's id
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, 0xffff),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+    return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
+}
+
 } // namespace
 
 // No IP_RECVERR here: errors would arrive twice and set the socket error;
@@ -27,13 +57,14 @@ std::unique_ptr<RawEchoHandle> RawEchoHandle::open(std::shared_ptr<const EchoSer
     const int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0)
         return nullptr;
-    if (!setFilter(fd)) {
+    const uint16_t id = randomWord();
+    if (!setFilter(fd) || !setIdFilter(fd, id)) {
         const int error = errno;
         close(fd);
         errno = error;
         return nullptr;
     }
-    return std::make_unique<RawEchoHandle>(fd, randomWord(), std::move(idleHook));
+    return std::make_unique<RawEchoHandle>(fd, id, std::move(idleHook));
 }
 
 void RawEchoHandle::discardStale()
