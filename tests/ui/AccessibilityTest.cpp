@@ -16,10 +16,7 @@
 #include <functional>
 #include <memory>
 
-#include "RecordingSink.h"
-#include "engine/TraceSettings.h"
-#include "tests/fakes/FakeNetwork.h"
-#include "ui/MainWindow.h"
+#include "WindowFixture.h"
 #include "ui/OptionsDialog.h"
 
 namespace {
@@ -55,7 +52,7 @@ QString nameOf(QWidget *w)
 
 } // namespace
 
-class AccessibilityTest : public QObject {
+class AccessibilityTest : public QObject, private WindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -84,27 +81,19 @@ private:
     // its release opens the dialog), then closes the dialog if act did not.
     void inModalDialog(std::function<void(QDialog &)> act);
 
-    TraceSettings settings;
-    std::unique_ptr<FakeNetwork> net;
-    RecordingSink sink;
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<OptionsDialog> dialog;
 };
 
 void AccessibilityTest::init()
 {
-    settings = TraceSettings{};
-    net = std::make_unique<FakeNetwork>();
-    sink.messages.clear();
-    window = std::make_unique<MainWindow>(settings, *net, *net, sink);
+    openWindow();
     settings.optMaxRuns = 2; // after the window's load, which sets the start-up values
 }
 
 void AccessibilityTest::cleanup()
 {
     dialog.reset();
-    window.reset();
-    net.reset();
+    closeWindow();
 }
 
 QWidget *AccessibilityTest::showRoot(const QString &which)

@@ -2,19 +2,12 @@
 // the X selection, and a clipboard the platform refuses is reported, never
 // claimed as done.
 #include <QClipboard>
-#include <QComboBox>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
-#include <QTest>
-#include <memory>
 
-#include "RecordingSink.h"
-#include "engine/TraceSettings.h"
+#include "WindowFixture.h"
 #include "report/Report.h"
-#include "tests/fakes/FakeNetwork.h"
-#include "ui/MainWindow.h"
 
 namespace {
 
@@ -35,7 +28,7 @@ bool finishServing(QProcess &process)
 
 } // namespace
 
-class ClipboardX11Test : public QObject {
+class ClipboardX11Test : public QObject, private WindowFixture {
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -45,21 +38,13 @@ private slots:
     void refusedClipboardIsReported();
 
 private:
-    QPushButton *copy() const
-    {
-        return window->findChild<QPushButton *>(QStringLiteral("Command4"));
-    }
+    QPushButton *copy() const { return button("Command4"); }
     QString report() const
     {
         return QString::fromStdString(clipboardReport(window->engine(), "10.0.0.2", "10.0.0.2", ""));
     }
     QString readClipboard(bool serve = true);
     void realClick(QWidget *widget);
-
-    TraceSettings settings;
-    std::unique_ptr<FakeNetwork> net;
-    RecordingSink sink;
-    std::unique_ptr<MainWindow> window;
 };
 
 void ClipboardX11Test::initTestCase()
@@ -70,27 +55,20 @@ void ClipboardX11Test::initTestCase()
 
 void ClipboardX11Test::init()
 {
-    settings = TraceSettings{};
-    net = std::make_unique<FakeNetwork>();
+    openWindow();
     net->hop(1).addresses = {"10.0.0.1"};
     net->hop(2).addresses = {"10.0.0.2"};
     net->hop(2).status = IpStatus::success;
-    sink.messages.clear();
-    window = std::make_unique<MainWindow>(settings, *net, *net, sink);
     settings.optMaxRuns = 2;
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    auto *combo = window->findChild<QComboBox *>(QStringLiteral("Combo1"));
-    QTest::keyClicks(combo->lineEdit(), QStringLiteral("10.0.0.2"));
-    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("Command1")),
-                      Qt::LeftButton);
+    QVERIFY(showWindow());
+    QTest::keyClicks(combo()->lineEdit(), QStringLiteral("10.0.0.2"));
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
     QVERIFY(copy()->isEnabled());
 }
 
 void ClipboardX11Test::cleanup()
 {
-    window.reset();
-    net.reset();
+    closeWindow();
 }
 
 // serve: we may own the selection, so our event loop must run meanwhile.

@@ -1,17 +1,9 @@
 // Host texts that are no usable target, typed into the real entry and traced
 // with the real Start button: the message shown, what is probed, the history,
 // and a window that is ready for the next trace afterwards.
-#include <QComboBox>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
-#include <QTreeWidget>
-#include <memory>
 
-#include "RecordingSink.h"
-#include "engine/TraceSettings.h"
-#include "tests/fakes/FakeNetwork.h"
-#include "ui/MainWindow.h"
+#include "WindowFixture.h"
 
 namespace {
 
@@ -22,7 +14,7 @@ const QString invalid = QStringLiteral("Invalid IP address");
 
 } // namespace
 
-class HostTextTest : public QObject {
+class HostTextTest : public QObject, private WindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -31,34 +23,15 @@ private slots:
     void badHostText();
 
 private:
-    template <typename W> W *child(const char *name) const
-    {
-        W *w = window->findChild<W *>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("missing control %s", name);
-        return w;
-    }
-    QComboBox *combo() const { return child<QComboBox>("Combo1"); }
-    QPushButton *button(const char *name) const { return child<QPushButton>(name); }
-    QTreeWidget *table() const { return child<QTreeWidget>("ListView1"); }
     void typeAndStart(const QString &text);
     void verifyIdle();
     QStringList items() const;
-
-    TraceSettings settings;
-    std::unique_ptr<FakeNetwork> net;
-    RecordingSink sink;
-    std::unique_ptr<MainWindow> window;
 };
 
 void HostTextTest::init()
 {
-    settings = TraceSettings{};
-    net = std::make_unique<FakeNetwork>();
-    sink.messages.clear();
-    window = std::make_unique<MainWindow>(settings, *net, *net, sink);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    openWindow();
+    QVERIFY(showWindow());
     settings.optMaxRuns = 2;
     settings.optMaxHops = 5;
     net->hop(1) = FakeHop{{"10.0.0.1"}};
@@ -69,8 +42,7 @@ void HostTextTest::init()
 
 void HostTextTest::cleanup()
 {
-    window.reset();
-    net.reset();
+    closeWindow();
 }
 
 // Types the text key by key into an emptied entry, then clicks Start.

@@ -1,18 +1,10 @@
 // Quit or the close box during a trace: the trace unwinds without another
 // probe and without touching the closed window.
-#include <QComboBox>
-#include <QPushButton>
-#include <QTest>
-#include <QTreeWidget>
 #include <cstring>
 #include <functional>
-#include <memory>
 
-#include "RecordingSink.h"
-#include "engine/TraceSettings.h"
+#include "WindowFixture.h"
 #include "net/Sockets.h"
-#include "tests/fakes/FakeNetwork.h"
-#include "ui/MainWindow.h"
 
 namespace {
 
@@ -55,7 +47,7 @@ private:
 
 } // namespace
 
-class MainWindowQuitTest : public QObject {
+class MainWindowQuitTest : public QObject, private WindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -66,28 +58,15 @@ private slots:
     void closeDuringLookUp();
 
 private:
-    QPushButton *button(const char *name) const
-    {
-        return window->findChild<QPushButton *>(QString::fromLatin1(name));
-    }
-
-    TraceSettings settings;
-    std::unique_ptr<FakeNetwork> net;
-    RecordingSink sink;
     SlowResolver slow;
-    std::unique_ptr<MainWindow> window;
 };
 
 void MainWindowQuitTest::init()
 {
-    settings = TraceSettings{};
-    net = std::make_unique<FakeNetwork>();
-    sink.messages.clear();
     slow.lookups = slow.abandoned = slow.actAt = 0;
     slow.act = {};
-    window = std::make_unique<MainWindow>(settings, *net, *net, sink);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    openWindow();
+    QVERIFY(showWindow());
     settings.optMaxRuns = 20;
     net->hop(1) = FakeHop{{"10.0.0.1"}};
     net->hop(2) = FakeHop{{"10.0.0.2"}};
@@ -98,8 +77,7 @@ void MainWindowQuitTest::init()
 
 void MainWindowQuitTest::cleanup()
 {
-    window.reset();
-    net.reset();
+    closeWindow();
 }
 
 void MainWindowQuitTest::closeDuringTrace_data()
@@ -125,13 +103,13 @@ void MainWindowQuitTest::closeDuringTrace()
         if (static_cast<int>(n) != atRequest)
             return;
         QVERIFY(window->optionsDialog()); // Start created it hidden
-        rowsAtClose = window->findChild<QTreeWidget *>("ListView1")->topLevelItemCount();
+        rowsAtClose = table()->topLevelItemCount();
         if (quitButton)
             QTest::mouseClick(button("Command2"), Qt::LeftButton);
         else
             window->close();
     });
-    window->findChild<QComboBox *>("Combo1")->setEditText(QStringLiteral("192.0.2.1"));
+    combo()->setEditText(QStringLiteral("192.0.2.1"));
     QTest::mouseClick(button("Command1"), Qt::LeftButton);
 
     QCOMPARE(net->requestCount(), size_t(atRequest));
@@ -142,7 +120,7 @@ void MainWindowQuitTest::closeDuringTrace()
     // The engine's wind-down wrote nothing into the closed window.
     QCOMPARE(button("Command1")->text(), QStringLiteral("Stop"));
     QVERIFY(!button("Command4")->isEnabled());
-    QCOMPARE(window->findChild<QTreeWidget *>("ListView1")->topLevelItemCount(), rowsAtClose);
+    QCOMPARE(table()->topLevelItemCount(), rowsAtClose);
     QVERIFY(sink.messages.isEmpty());
 }
 
@@ -161,15 +139,14 @@ void MainWindowQuitTest::closeDuringLookUp()
     QFETCH(bool, quitButton);
     QFETCH(int, atLookUp);
     window = std::make_unique<MainWindow>(settings, *net, slow, sink);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(showWindow());
     settings.optResolveNames = true;
     slow.actAt = atLookUp;
     slow.act = [&] {
         QObject *target = quitButton ? static_cast<QObject *>(button("Command2")) : window.get();
         QMetaObject::invokeMethod(target, quitButton ? "click" : "close", Qt::QueuedConnection);
     };
-    window->findChild<QComboBox *>("Combo1")->setEditText(QStringLiteral("192.0.2.1"));
+    combo()->setEditText(QStringLiteral("192.0.2.1"));
     QTest::mouseClick(button("Command1"), Qt::LeftButton);
 
     QCOMPARE(slow.lookups, atLookUp);

@@ -15,11 +15,8 @@
 #include <functional>
 #include <memory>
 
-#include "RecordingSink.h"
-#include "engine/TraceSettings.h"
-#include "tests/fakes/FakeNetwork.h"
+#include "WindowFixture.h"
 #include "ui/FontFit.h"
-#include "ui/MainWindow.h"
 #include "ui/Twips.h"
 
 namespace {
@@ -37,7 +34,7 @@ QStringList itemsOf(const QComboBox &combo)
 
 } // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, private WindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -70,16 +67,6 @@ private slots:
     void captionsFitALargeDesktopFont();
 
 private:
-    template <typename W> W *child(const char *name) const
-    {
-        W *w = window->findChild<W *>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("missing control %s", name);
-        return w;
-    }
-    QComboBox *combo() const { return child<QComboBox>("Combo1"); }
-    QPushButton *button(const char *name) const { return child<QPushButton>(name); }
-    QTreeWidget *table() const { return child<QTreeWidget>("ListView1"); }
     QString cell(int row, int column) const { return table()->topLevelItem(row)->text(column); }
     // A path of routers 10.0.0.<ttl> with the target at hop 3.
     void scriptPath();
@@ -89,38 +76,27 @@ private:
     void verifyResultsEmpty();
     // Opens Options with a click on its button; act runs inside the modal dialog.
     void inOptions(const std::function<void(QDialog &)> &act);
-
-    TraceSettings settings;
-    std::unique_ptr<FakeNetwork> netPtr;
-    FakeNetwork &net() { return *netPtr; }
-    RecordingSink sink;
-    std::unique_ptr<MainWindow> window;
 };
 
 void MainWindowTest::init()
 {
-    settings = TraceSettings{};
-    netPtr = std::make_unique<FakeNetwork>();
-    sink.messages.clear();
-    window = std::make_unique<MainWindow>(settings, net(), net(), sink);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    openWindow();
+    QVERIFY(showWindow());
     // Load has given the settings their start-up values; keep traces short.
     settings.optMaxRuns = 2;
 }
 
 void MainWindowTest::cleanup()
 {
-    window.reset();
-    netPtr.reset();
+    closeWindow();
 }
 
 void MainWindowTest::scriptPath()
 {
-    net().hop(1) = FakeHop{{"10.0.0.1"}};
-    net().hop(2) = FakeHop{{"10.0.0.2"}};
-    net().hop(3) = FakeHop{{target.toStdString()}};
-    net().hop(3).status = IpStatus::success;
+    net->hop(1) = FakeHop{{"10.0.0.1"}};
+    net->hop(2) = FakeHop{{"10.0.0.2"}};
+    net->hop(3) = FakeHop{{target.toStdString()}};
+    net->hop(3).status = IpStatus::success;
 }
 
 void MainWindowTest::startTrace(const QString &text)
@@ -241,7 +217,7 @@ void MainWindowTest::traceFillsTheTable()
 {
     scriptPath();
     QStringList captionsDuringTrace;
-    net().onRequest([&](const EchoRequest &, size_t) {
+    net->onRequest([&](const EchoRequest &, size_t) {
         captionsDuringTrace << button("Command1")->text();
         QVERIFY(!button("Command4")->isEnabled());
         QVERIFY(!button("Command3")->isEnabled());
@@ -249,7 +225,7 @@ void MainWindowTest::traceFillsTheTable()
     });
     startTrace(target);
 
-    QCOMPARE(net().mainRequests().size(), size_t{6});
+    QCOMPARE(net->mainRequests().size(), size_t{6});
     QCOMPARE(captionsDuringTrace, QStringList(6, QStringLiteral("Stop")));
     QCOMPARE(table()->topLevelItemCount(), 3);
     const QStringList addresses = {"10.0.0.1", "10.0.0.2", target};
@@ -280,13 +256,13 @@ void MainWindowTest::stopEndsAfterTheProbeInFlight()
 {
     scriptPath();
     settings.optMaxRuns = 20;
-    net().onRequest([&](const EchoRequest &, size_t n) {
+    net->onRequest([&](const EchoRequest &, size_t n) {
         if (n == 4)
             QTest::mouseClick(button("Command1"), Qt::LeftButton);
     });
     startTrace(target);
 
-    QCOMPARE(net().requestCount(), size_t{4});
+    QCOMPARE(net->requestCount(), size_t{4});
     QCOMPARE(table()->topLevelItemCount(), 3);
     QCOMPARE(cell(0, 3), QStringLiteral("2")); // the probe in flight was counted
     QCOMPARE(cell(1, 3), QStringLiteral("1"));
@@ -514,7 +490,7 @@ void MainWindowTest::captionsFitALargeDesktopFont()
     QFont large = desktop;
     large.setPointSizeF(16);
     QApplication::setFont(large);
-    MainWindow big(settings, net(), net(), sink);
+    MainWindow big(settings, *net, *net, sink);
     QApplication::setFont(desktop);
     big.show();
     QVERIFY(QTest::qWaitForWindowExposed(&big));
