@@ -5,6 +5,7 @@
 //   fuzz_seeds DIR      writes DIR/raw_reply/* and DIR/datagram_reply/*
 #include "fuzz/FuzzInput.h"
 #include "net/IcmpPacket.h"
+#include "tests/net/PacketBytes.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -18,19 +19,13 @@
 #include <vector>
 
 using namespace FuzzInput;
-using Bytes = std::vector<uint8_t>;
+using namespace PacketBytes;
 
 namespace {
 
 const uint8_t us[4] = {10, 0, 0, 1};
 const uint8_t router[4] = {198, 51, 100, 200};
 const uint8_t elsewhere[4] = {192, 0, 2, 8};
-
-void put16(Bytes &bytes, size_t at, uint16_t value)
-{
-    bytes[at] = static_cast<uint8_t>(value >> 8);
-    bytes[at + 1] = static_cast<uint8_t>(value);
-}
 
 struct Ip {
     const uint8_t *source = us;
@@ -58,32 +53,10 @@ Bytes ipPacket(const Ip &ip, const Bytes &body)
     return packet;
 }
 
-Bytes withChecksum(Bytes icmp)
-{
-    put16(icmp, 2, 0);
-    put16(icmp, 2, IcmpPacket::internetChecksum(icmp));
-    return icmp;
-}
-
 Bytes echo(uint8_t type, uint16_t echoId = id, uint16_t echoSequence = sequence,
            size_t payload = 32)
 {
-    Bytes icmp(8 + payload, 'a');
-    icmp[0] = type;
-    icmp[1] = 0;
-    put16(icmp, 4, echoId);
-    put16(icmp, 6, echoSequence);
-    return withChecksum(icmp);
-}
-
-Bytes icmpError(uint8_t type, uint8_t code, const Bytes &quote, uint16_t mtu = 0)
-{
-    Bytes icmp(8, 0);
-    icmp[0] = type;
-    icmp[1] = code;
-    put16(icmp, 6, mtu);
-    icmp.insert(icmp.end(), quote.begin(), quote.end());
-    return withChecksum(icmp);
+    return echoMessage(type, echoId, echoSequence, payload);
 }
 
 // Our request as a router quotes it.
@@ -201,19 +174,6 @@ Bytes sockaddrBytes(const uint8_t *address, sa_family_t family = AF_INET)
     return Bytes(raw, raw + sizeof in);
 }
 
-// One control message as the kernel lays it out, padding included.
-Bytes cmsg(int type, const Bytes &data, size_t declared = 0)
-{
-    Bytes bytes(CMSG_SPACE(data.size()), 0);
-    cmsghdr header{};
-    header.cmsg_len = declared ? declared : CMSG_LEN(data.size());
-    header.cmsg_level = IPPROTO_IP;
-    header.cmsg_type = type;
-    std::memcpy(bytes.data(), &header, sizeof header);
-    std::copy(data.begin(), data.end(), bytes.begin() + CMSG_LEN(0));
-    return bytes;
-}
-
 Bytes ttlCmsg(int ttl)
 {
     const auto *raw = reinterpret_cast<const uint8_t *>(&ttl);
@@ -235,18 +195,11 @@ Bytes errorCmsg(uint8_t origin, Code c, uint32_t info = 0, const uint8_t *offend
     return cmsg(IP_RECVERR, data);
 }
 
-Bytes join(const Bytes &a, const Bytes &b)
-{
-    Bytes joined = a;
-    joined.insert(joined.end(), b.begin(), b.end());
-    return joined;
-}
-
 Bytes datagramInput(const Bytes &name, const Bytes &control, const Bytes &data)
 {
     Bytes input{static_cast<uint8_t>(name.size()), 0, 0};
     put16(input, 1, static_cast<uint16_t>(control.size()));
-    return join(join(join(input, name), control), data);
+    return input + name + control + data;
 }
 
 void datagramSeeds(Corpus &corpus)
@@ -259,13 +212,13 @@ void datagramSeeds(Corpus &corpus)
     corpus.add("reply-wrong-sequence", datagramInput(toUs, ttl, echo(0, 0x4242, sequence + 1)));
     corpus.add("reply-no-control", datagramInput(toUs, {}, echo(0, 0x4242)));
     for (const Code &c : errorCodes()) {
-        const Bytes control = join(ttlCmsg(250), errorCmsg(SO_EE_ORIGIN_ICMP, c, 1400));
+        const Bytes control = ttlCmsg(250) + errorCmsg(SO_EE_ORIGIN_ICMP, c, 1400);
         corpus.add("error", datagramInput(toUs, control, echo(8, 0x4242)));
         corpus.add("error-error-first",
-                   datagramInput(toUs, join(errorCmsg(SO_EE_ORIGIN_ICMP, c, 576), ttlCmsg(250)),
+                   datagramInput(toUs, errorCmsg(SO_EE_ORIGIN_ICMP, c, 576) + ttlCmsg(250),
                                  echo(8, 0x4242)));
     }
-    const Bytes control = join(ttlCmsg(250), errorCmsg(SO_EE_ORIGIN_ICMP, {11, 0}));
+    const Bytes control = ttlCmsg(250) + errorCmsg(SO_EE_ORIGIN_ICMP, {11, 0});
     const Bytes timeExceeded = datagramInput(toUs, control, echo(8, 0x4242));
     corpus.addCuts("error", timeExceeded);
     corpus.add("error-local-origin",
@@ -279,9 +232,9 @@ void datagramSeeds(Corpus &corpus)
     corpus.add("error-inet6-name",
                datagramInput(sockaddrBytes(destinationBytes, AF_INET6), control, echo(8, 0x4242)));
     corpus.add("error-quote-of-a-reply", datagramInput(toUs, control, echo(0, 0x4242)));
-    corpus.add(
-        "error-short-quote",
-        datagramInput(toUs, control, Bytes(echo(8, 0x4242).begin(), echo(8, 0x4242).begin() + 7)));
+    const Bytes quoted = echo(8, 0x4242);
+    corpus.add("error-short-quote",
+               datagramInput(toUs, control, Bytes(quoted.begin(), quoted.begin() + 7)));
     // Control messages whose length lies: past the buffer, below the header,
     // zero, or an extended error without its offender.
     Bytes error = errorCmsg(SO_EE_ORIGIN_ICMP, {11, 0});
@@ -294,7 +247,7 @@ void datagramSeeds(Corpus &corpus)
                    datagramInput(toUs, Bytes(lying.begin(), lying.begin() + 36), echo(8, 0x4242)));
         Bytes ttlLying = ttl;
         std::memcpy(ttlLying.data(), &declared, sizeof declared);
-        corpus.add("ttl-length", datagramInput(toUs, join(ttlLying, error), echo(8, 0x4242)));
+        corpus.add("ttl-length", datagramInput(toUs, ttlLying + error, echo(8, 0x4242)));
         corpus.add(
             "ttl-length-cut",
             datagramInput(toUs, Bytes(ttlLying.begin(), ttlLying.begin() + 16), echo(0, 0x4242)));

@@ -1,5 +1,6 @@
 #include "net/DatagramPacket.h"
 #include "net/EchoService.h"
+#include "tests/net/PacketBytes.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace PacketBytes;
 using DatagramPacket::parseErrorQueueEntry;
 using DatagramPacket::parseReply;
 
@@ -23,37 +24,12 @@ const uint32_t target = inet_addr("192.0.2.7");
 const uint32_t router = inet_addr("198.51.100.200");
 constexpr uint16_t ourSeq = 0x0102;
 
-template <typename T> Bytes bytesOf(const T &value)
-{
-    const auto *raw = reinterpret_cast<const uint8_t *>(&value);
-    return Bytes(raw, raw + sizeof value);
-}
-
-Bytes operator+(Bytes a, const Bytes &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 Bytes name(uint32_t address, sa_family_t family = AF_INET)
 {
     sockaddr_in in{};
     in.sin_family = family;
     in.sin_addr.s_addr = address;
     return bytesOf(in);
-}
-
-// One control message as the kernel lays it out; declared overrides cmsg_len.
-Bytes cmsg(int type, const Bytes &data, size_t declared = 0)
-{
-    Bytes bytes(CMSG_SPACE(data.size()), 0);
-    cmsghdr header{};
-    header.cmsg_len = declared ? declared : CMSG_LEN(data.size());
-    header.cmsg_level = IPPROTO_IP;
-    header.cmsg_type = type;
-    std::memcpy(bytes.data(), &header, sizeof header);
-    std::copy(data.begin(), data.end(), bytes.begin() + CMSG_LEN(0));
-    return bytes;
 }
 
 Bytes ttl(int value)
@@ -86,14 +62,7 @@ Bytes first(const Bytes &bytes, size_t n)
 
 Bytes echo(uint8_t type, uint16_t seq = ourSeq)
 {
-    Bytes icmp(40, 'a');
-    icmp[0] = type;
-    icmp[1] = 0;
-    icmp[4] = 0x42;
-    icmp[5] = 0x42;
-    icmp[6] = static_cast<uint8_t>(seq >> 8);
-    icmp[7] = static_cast<uint8_t>(seq);
-    return icmp;
+    return echoMessage(type, 0x4242, seq);
 }
 
 // The three parts of one recvmsg, each in a heap block of exactly its size,

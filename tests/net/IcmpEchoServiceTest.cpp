@@ -322,18 +322,13 @@ TEST_P(EchoLoopback, IdleHookRunsWhileWaitingAndCanAbandon)
 // Id and sequence of the next echo request on the wire.
 std::optional<std::pair<uint16_t, uint16_t>> nextRequestIds(int sniffer)
 {
-    std::vector<uint8_t> packet(65536);
-    for (;;) {
-        pollfd entry{sniffer, POLLIN, 0};
-        if (poll(&entry, 1, 1000) <= 0)
-            return std::nullopt;
-        const ssize_t length = recv(sniffer, packet.data(), packet.size(), 0);
-        const size_t ihl = static_cast<size_t>(packet[0] & 0x0f) * 4;
-        if (length < 28 || packet[ihl] != IcmpPacket::typeEchoRequest)
-            continue;
-        return std::pair{static_cast<uint16_t>(packet[ihl + 4] << 8 | packet[ihl + 5]),
-                         static_cast<uint16_t>(packet[ihl + 6] << 8 | packet[ihl + 7])};
-    }
+    const auto request = nextRequest(sniffer);
+    if (!request)
+        return std::nullopt;
+    const auto &q = request->quote;
+    const size_t ihl = q.size() - 8;
+    return std::pair{static_cast<uint16_t>(q[ihl + 4] << 8 | q[ihl + 5]),
+                     static_cast<uint16_t>(q[ihl + 6] << 8 | q[ihl + 7])};
 }
 
 // "Administratively prohibited" quoting a request 127.0.0.1 -> 127.0.0.1 of

@@ -1,5 +1,6 @@
 #include "net/EchoService.h"
 #include "net/IcmpPacket.h"
+#include "tests/net/PacketBytes.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -8,7 +9,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace PacketBytes;
 using IcmpPacket::parseRawPacket;
 
 const uint32_t target = inet_addr("192.0.2.7");
@@ -16,12 +17,6 @@ const uint32_t router = inet_addr("198.51.100.200");
 const uint32_t us = inet_addr("10.0.0.1");
 constexpr uint16_t ourId = 0xbeef;
 constexpr uint16_t ourSeq = 0x0102;
-
-void put16(Bytes &bytes, size_t at, uint16_t value)
-{
-    bytes[at] = static_cast<uint8_t>(value >> 8);
-    bytes[at + 1] = static_cast<uint8_t>(value);
-}
 
 void putAddress(Bytes &bytes, size_t at, uint32_t address)
 {
@@ -54,40 +49,12 @@ Bytes ipPacket(const IpFields &ip, const Bytes &body)
     return packet;
 }
 
-Bytes withChecksum(Bytes icmp)
-{
-    icmp[2] = icmp[3] = 0;
-    put16(icmp, 2, IcmpPacket::internetChecksum(icmp));
-    return icmp;
-}
-
-Bytes echo(uint8_t type, uint16_t id, uint16_t seq, size_t payloadSize = 32)
-{
-    Bytes icmp(8 + payloadSize, 'a');
-    icmp[0] = type;
-    icmp[1] = 0;
-    put16(icmp, 4, id);
-    put16(icmp, 6, seq);
-    return withChecksum(icmp);
-}
-
-// An ICMP error quoting `quote` (an IP packet as we sent it).
-Bytes icmpError(uint8_t type, uint8_t code, const Bytes &quote, uint16_t mtu = 0)
-{
-    Bytes icmp(8);
-    icmp[0] = type;
-    icmp[1] = code;
-    put16(icmp, 6, mtu);
-    icmp.insert(icmp.end(), quote.begin(), quote.end());
-    return withChecksum(icmp);
-}
-
 const IpFields probe{us, target, 1, 1, 0};
 
 Bytes ourRequest(IpFields ip = probe, uint8_t type = 8, uint16_t id = ourId,
                  uint16_t seq = ourSeq)
 {
-    return ipPacket(ip, echo(type, id, seq));
+    return ipPacket(ip, echoMessage(type, id, seq));
 }
 
 Bytes fromRouter(const Bytes &icmp, uint8_t ttl = 62)
@@ -157,12 +124,12 @@ TEST(IcmpPacket, StatusOfEveryTypeAndCode)
 
 TEST(IcmpPacket, DatagramReplyMatchesOnlyOurSequence)
 {
-    const Bytes reply = echo(0, 0x4321, ourSeq);
+    const Bytes reply = echoMessage(0, 0x4321, ourSeq);
     const auto answer = IcmpPacket::parseDatagramReply(reply, ourSeq);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, IpStatus::success);
     EXPECT_FALSE(IcmpPacket::parseDatagramReply(reply, ourSeq + 1));
-    EXPECT_FALSE(IcmpPacket::parseDatagramReply(echo(8, 0x4321, ourSeq), ourSeq));
+    EXPECT_FALSE(IcmpPacket::parseDatagramReply(echoMessage(8, 0x4321, ourSeq), ourSeq));
     Bytes coded = reply;
     coded[1] = 1;
     EXPECT_FALSE(IcmpPacket::parseDatagramReply(coded, ourSeq));
@@ -173,14 +140,14 @@ TEST(IcmpPacket, DatagramReplyMatchesOnlyOurSequence)
 
 TEST(IcmpPacket, RawEchoReplyGivesSourceAndArrivingTtl)
 {
-    const auto answer = parse(ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq)));
+    const auto answer = parse(ipPacket({target, us, 57, 1, 0}, echoMessage(0, ourId, ourSeq)));
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, IpStatus::success);
     EXPECT_EQ(answer->source, target);
     EXPECT_EQ(answer->ttl, 57);
     EXPECT_EQ(answer->nextHopMtu, 0);
     // IP options move the ICMP message; the outer ihl says where.
-    const auto withOptions = parse(ipPacket({target, us, 57, 1, 3}, echo(0, ourId, ourSeq)));
+    const auto withOptions = parse(ipPacket({target, us, 57, 1, 3}, echoMessage(0, ourId, ourSeq)));
     ASSERT_TRUE(withOptions);
     EXPECT_EQ(withOptions->ttl, 57);
 }
@@ -191,29 +158,29 @@ TEST(IcmpPacket, RawPacketsThatAreNotOurAnswerAreIgnored)
         const char *what;
         Bytes packet;
     };
-    Bytes badChecksum = ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq));
+    Bytes badChecksum = ipPacket({target, us, 57, 1, 0}, echoMessage(0, ourId, ourSeq));
     badChecksum.back() ^= 1;
-    Bytes ipv6 = ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq));
+    Bytes ipv6 = ipPacket({target, us, 57, 1, 0}, echoMessage(0, ourId, ourSeq));
     ipv6[0] = 0x65;
-    Bytes shortIhl = ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq));
+    Bytes shortIhl = ipPacket({target, us, 57, 1, 0}, echoMessage(0, ourId, ourSeq));
     shortIhl[0] = 0x44;
-    Bytes hugeIhl = ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq, 0));
+    Bytes hugeIhl = ipPacket({target, us, 57, 1, 0}, echoMessage(0, ourId, ourSeq, 0));
     hugeIhl[0] = 0x4f; // 60-byte header in a 28-byte packet
-    Bytes longTotal = ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq));
+    Bytes longTotal = ipPacket({target, us, 57, 1, 0}, echoMessage(0, ourId, ourSeq));
     put16(longTotal, 2, static_cast<uint16_t>(longTotal.size() + 1));
-    Bytes shortTotal = ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq));
+    Bytes shortTotal = ipPacket({target, us, 57, 1, 0}, echoMessage(0, ourId, ourSeq));
     put16(shortTotal, 2, 19);
-    Bytes coded = echo(0, ourId, ourSeq);
+    Bytes coded = echoMessage(0, ourId, ourSeq);
     coded[1] = 3;
     const Case cases[] = {
         {"empty", {}},
-        {"other id", ipPacket({target, us, 57, 1, 0}, echo(0, ourId + 1, ourSeq))},
-        {"other sequence", ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq - 1))},
-        {"echo request", ipPacket({us, target, 57, 1, 0}, echo(8, ourId, ourSeq))},
+        {"other id", ipPacket({target, us, 57, 1, 0}, echoMessage(0, ourId + 1, ourSeq))},
+        {"other sequence", ipPacket({target, us, 57, 1, 0}, echoMessage(0, ourId, ourSeq - 1))},
+        {"echo request", ipPacket({us, target, 57, 1, 0}, echoMessage(8, ourId, ourSeq))},
         {"reply with a code", ipPacket({target, us, 57, 1, 0}, withChecksum(coded))},
         {"bad checksum", badChecksum},
         {"not IPv4", ipv6},
-        {"outer protocol UDP", ipPacket({target, us, 57, 17, 0}, echo(0, ourId, ourSeq))},
+        {"outer protocol UDP", ipPacket({target, us, 57, 17, 0}, echoMessage(0, ourId, ourSeq))},
         {"ihl below 5", shortIhl},
         {"ihl past the end", hugeIhl},
         {"total length past the end", longTotal},
@@ -274,7 +241,7 @@ TEST(IcmpPacket, TruncationIsRefusedAtEveryLength)
 {
     const Bytes request = ourRequest();
     const Bytes packets[] = {fromRouter(icmpError(11, 0, request)),
-                             ipPacket({target, us, 57, 1, 0}, echo(0, ourId, ourSeq))};
+                             ipPacket({target, us, 57, 1, 0}, echoMessage(0, ourId, ourSeq))};
     for (const Bytes &packet : packets) {
         ASSERT_TRUE(parse(packet));
         for (size_t n = 0; n < packet.size(); ++n)
