@@ -2,8 +2,9 @@
 
 #include "net/SocketEchoHandle.h"
 
-// Echo over a raw ICMP socket (CAP_NET_RAW). The socket sees every ICMP
-// packet of the namespace, so each one is parsed and matched in full.
+// Echo over a raw ICMP socket (CAP_NET_RAW). The socket would see every ICMP
+// packet of the namespace: a kernel filter keeps only replies and errors
+// that carry our id, and each of those is still parsed and matched in full.
 class RawEchoHandle : public SocketEchoHandle {
 public:
     // Opens and sets up the socket with a random id; null with errno set when that fails.
