@@ -1,3 +1,4 @@
+#include "net/IpAddress.h"
 #include "net/Module1.h"
 #include "net/Sockets.h"
 #include "net/SystemResolver.h"
@@ -93,6 +94,71 @@ TEST(Sockets, LiteralAddressIsTheWholeText)
     }
     EXPECT_FALSE(literalAddress(std::string("127.0.0.1\0x", 11)));
     EXPECT_EQ(inetAddr("127.0.0.1 && echo x"), inetAddr("127.0.0.1"));
+}
+
+// Every typed form of an address reads as one value whose text is the
+// canonical one (RFC 5952 for IPv6), and that text reads back as the same value.
+TEST(IpAddress, TypedTextsReadAsOneAddressWithCanonicalText)
+{
+    struct Case {
+        const char *typed;
+        const char *text; // nullptr: not an address
+        bool ipv6;
+        bool unicast;
+    };
+    const Case cases[] = {
+        {"192.0.2.7", "192.0.2.7", false, true},
+        {"2001:db8::1", "2001:db8::1", true, true},
+        {"2001:DB8:0:0:0:0:0:1", "2001:db8::1", true, true},
+        {"2001:0db8:0000:0000:0001:0000:0000:0001", "2001:db8::1:0:0:1", true, true},
+        {"2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1", true, true},
+        {"[2001:db8:aaaa:bbbb:cccc:dddd:eeee:1]", "2001:db8:aaaa:bbbb:cccc:dddd:eeee:1", true, true},
+        {"::1", "::1", true, true},
+        {"::192.0.2.1", "::192.0.2.1", true, true},
+        {"64:ff9b::192.0.2.1", "64:ff9b::c000:201", true, true},
+        {"fe80::1%lo", "fe80::1%lo", true, true},
+        {"fe80::1%1", "fe80::1%lo", true, true},
+        // An IPv4-mapped text is the IPv4 address it maps, traced over IPv4.
+        {"::ffff:192.0.2.1", "192.0.2.1", false, true},
+        {"[::ffff:c000:201]", "192.0.2.1", false, true},
+        {"::ffff:0.0.0.0", "0.0.0.0", false, false},
+        {"::", "::", true, false},
+        {"[::]", "::", true, false},
+        {"ff02::1", "ff02::1", true, false},
+        {"ff0e::1%lo", "ff0e::1%lo", true, false},
+        {"0.0.0.0", "0.0.0.0", false, false},
+        {"224.0.0.1", "224.0.0.1", false, false},
+        {"255.255.255.255", "255.255.255.255", false, false},
+        {"1:2:3:4:5:6:7:8:9", nullptr, false, false},
+        {":::", nullptr, false, false},
+        {"fe80::1%nosuchif", nullptr, false, false},
+        {"fe80::1%", nullptr, false, false},
+        {"[", nullptr, false, false},
+        {"[]", nullptr, false, false},
+        {"[2001:db8::1", nullptr, false, false},
+        {"[192.0.2.7]", nullptr, false, false},
+        {"2001:db8::1 ", nullptr, false, false},
+        {"1.2.3", nullptr, false, false},
+        {"", nullptr, false, false},
+    };
+    for (const Case &c : cases) {
+        const auto address = IpAddress::parse(c.typed);
+        ASSERT_EQ(address.has_value(), c.text != nullptr) << c.typed;
+        if (!address)
+            continue;
+        EXPECT_EQ(address->text(), c.text) << c.typed;
+        EXPECT_EQ(address->isIpv6(), c.ipv6) << c.typed;
+        EXPECT_EQ(address->isUnicastHost(), c.unicast) << c.typed;
+        EXPECT_EQ(address->headerBytes(), c.ipv6 ? 48 : 28) << c.typed;
+        EXPECT_EQ(IpAddress::parse(address->text()), address) << c.typed;
+    }
+    EXPECT_FALSE(IpAddress::parse(std::string(300, ':')));
+    EXPECT_FALSE(IpAddress::parse(std::string("::1\0x", 5)));
+    EXPECT_EQ(IpAddress::parse("192.0.2.7")->ipv4(), inet_addr("192.0.2.7"));
+    // A zone is part of the address: the same bytes on two links are two hosts.
+    EXPECT_NE(IpAddress::parse("fe80::1%lo"), IpAddress::parse("fe80::1"));
+    EXPECT_NE(IpAddress::parse("::c000:201"), IpAddress::parse("192.0.2.1"));
+    EXPECT_EQ(IpAddress(), IpAddress::fromIpv4(0));
 }
 
 // Only the hosts file: a name that is not there would go on to a name server.

@@ -1,0 +1,109 @@
+#include "net/IpAddress.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <charconv>
+#include <cstring>
+#include <net/if.h>
+
+namespace {
+
+constexpr uint8_t mappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+
+// The interface index a zone names: an interface name or its decimal index.
+std::optional<uint32_t> zoneIndex(const std::string &zone)
+{
+    uint32_t index = 0;
+    const char *end = zone.data() + zone.size();
+    const auto [at, error] = std::from_chars(zone.data(), end, index);
+    if (!zone.empty() && error == std::errc() && at == end && index != 0)
+        return index;
+    if (zone.empty() || zone.size() >= IF_NAMESIZE)
+        return std::nullopt;
+    const unsigned named = if_nametoindex(zone.c_str());
+    return named != 0 ? std::optional<uint32_t>(named) : std::nullopt;
+}
+
+std::optional<IpAddress> parseIpv6(const std::string &text)
+{
+    const size_t percent = text.find('%');
+    const std::string bare = text.substr(0, percent);
+    IpAddress::Ipv6Bytes bytes{};
+    if (inet_pton(AF_INET6, bare.c_str(), bytes.data()) != 1)
+        return std::nullopt;
+    uint32_t scope = 0;
+    if (percent != std::string::npos) {
+        const auto index = zoneIndex(text.substr(percent + 1));
+        if (!index)
+            return std::nullopt;
+        scope = *index;
+    }
+    if (std::equal(std::begin(mappedPrefix), std::end(mappedPrefix), bytes.begin())) {
+        uint32_t v4 = 0;
+        std::memcpy(&v4, bytes.data() + 12, sizeof v4);
+        return IpAddress::fromIpv4(v4);
+    }
+    return IpAddress::fromIpv6(bytes, scope);
+}
+
+} // namespace
+
+IpAddress IpAddress::fromIpv4(uint32_t networkOrder)
+{
+    IpAddress address;
+    std::memcpy(address.bytes_.data(), &networkOrder, sizeof networkOrder);
+    return address;
+}
+
+IpAddress IpAddress::fromIpv6(const Ipv6Bytes &bytes, uint32_t scopeId)
+{
+    IpAddress address;
+    address.ipv6_ = true;
+    address.bytes_ = bytes;
+    address.scope_ = scopeId;
+    return address;
+}
+
+std::optional<IpAddress> IpAddress::parse(std::string_view text)
+{
+    // c_str() would end the text at a NUL: such a text is not one address.
+    if (text.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
+        return parseIpv6(std::string(text.substr(1, text.size() - 2)));
+    const std::string whole(text);
+    in_addr v4{};
+    if (inet_pton(AF_INET, whole.c_str(), &v4) == 1)
+        return fromIpv4(v4.s_addr);
+    return parseIpv6(whole);
+}
+
+uint32_t IpAddress::ipv4() const
+{
+    uint32_t value = 0;
+    if (!ipv6_)
+        std::memcpy(&value, bytes_.data(), sizeof value);
+    return value;
+}
+
+std::string IpAddress::text() const
+{
+    char buffer[INET6_ADDRSTRLEN] = {};
+    if (!inet_ntop(ipv6_ ? AF_INET6 : AF_INET, bytes_.data(), buffer, sizeof buffer))
+        return {};
+    std::string text = buffer;
+    if (scope_ != 0) {
+        char name[IF_NAMESIZE] = {};
+        text += '%';
+        text += if_indextoname(scope_, name) ? std::string(name) : std::to_string(scope_);
+    }
+    return text;
+}
+
+bool IpAddress::isUnicastHost() const
+{
+    if (!ipv6_)
+        return bytes_[0] != 0 && bytes_[0] < 224;
+    const bool unspecified = std::all_of(bytes_.begin(), bytes_.end(), [](uint8_t b) { return b == 0; });
+    return !unspecified && bytes_[0] != 0xff;
+}
