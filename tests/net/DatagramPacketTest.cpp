@@ -1,5 +1,8 @@
 #include "net/DatagramPacket.h"
 #include "net/EchoService.h"
+#include "net/Icmp6Packet.h"
+#include "net/IpAddress.h"
+#include "net/Sockets.h"
 #include "tests/net/PacketBytes.h"
 
 #include <arpa/inet.h>
@@ -12,57 +15,105 @@
 #include <ctime> // linux/errqueue.h needs timespec
 #include <linux/errqueue.h>
 #include <memory>
+#include <optional>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
 
 using namespace PacketBytes;
 using DatagramPacket::parseErrorQueueEntry;
-using DatagramPacket::parseReply;
 
-const uint32_t target = inet_addr("192.0.2.7");
-const uint32_t router = inet_addr("198.51.100.200");
 constexpr uint16_t ourSeq = 0x0102;
 
-Bytes name(uint32_t address, sa_family_t family = AF_INET)
-{
-    sockaddr_in in{};
-    in.sin_family = family;
-    in.sin_addr.s_addr = address;
-    return bytesOf(in);
-}
-
-Bytes ttl(int value)
-{
-    return cmsg(IP_TTL, bytesOf(value));
-}
+enum class Role { target, router };
 
 struct Error {
-    uint8_t type = 11, code = 0;
+    uint8_t type = 0, code = 0;
     uint32_t info = 0;
-    uint8_t origin = SO_EE_ORIGIN_ICMP;
 };
 
-// The extended error with the offender after it, as IP_RECVERR brings it.
-Bytes recvErr(const Error &e, bool withOffender = true)
-{
-    sock_extended_err error{};
-    error.ee_errno = EHOSTUNREACH;
-    error.ee_origin = e.origin;
-    error.ee_type = e.type;
-    error.ee_code = e.code;
-    error.ee_info = e.info;
-    return cmsg(IP_RECVERR, withOffender ? bytesOf(error) + name(router) : bytesOf(error));
-}
+// What either family's parser read, in one form.
+struct Seen {
+    uint32_t status;
+    std::string source;
+    uint8_t ttl;
+    uint16_t nextHopMtu;
+};
+
+// One address family as its datagram socket shows it: the same rules hold
+// for both, only the numbers differ.
+struct Family {
+    const char *label;
+    bool v6;
+
+    uint8_t request() const { return v6 ? 128 : 8; }
+    uint8_t reply() const { return v6 ? 129 : 0; }
+    Error timeExceeded() const { return {uint8_t(v6 ? 3 : 11), 0, 1400}; }
+    Error tooBig() const { return v6 ? Error{2, 0, 1400} : Error{3, 4, 1400}; }
+    Error redirect() const { return {uint8_t(v6 ? 137 : 5), 1, 0}; }
+    uint8_t origin() const { return v6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP; }
+    int level() const { return v6 ? IPPROTO_IPV6 : IPPROTO_IP; }
+
+    const char *text(Role role) const
+    {
+        if (v6)
+            return role == Role::target ? "2001:db8::7" : "2001:db8:100:200:300:400:500:600";
+        return role == Role::target ? "192.0.2.7" : "198.51.100.200";
+    }
+    IpAddress address(Role role) const { return *IpAddress::parse(text(role)); }
+
+    // msg_name: a sockaddr of this family, or of the other one.
+    Bytes name(Role role, bool otherFamily = false) const
+    {
+        const IpAddress address = this->address(role);
+        if (v6 != otherFamily) {
+            sockaddr_in6 in6{};
+            in6.sin6_family = AF_INET6;
+            std::copy(address.ipv6().begin(), address.ipv6().end(), in6.sin6_addr.s6_addr);
+            return bytesOf(in6);
+        }
+        sockaddr_in in{};
+        in.sin_family = AF_INET;
+        in.sin_addr.s_addr = v6 ? inet_addr("192.0.2.7") : address.ipv4();
+        return bytesOf(in);
+    }
+    Bytes ttl(int value, size_t declared = 0) const
+    {
+        return cmsg(v6 ? IPV6_HOPLIMIT : IP_TTL, bytesOf(value), declared, level());
+    }
+    Bytes recvErrData(const Error &e, bool withOffender, uint8_t origin) const
+    {
+        sock_extended_err error{};
+        error.ee_errno = EHOSTUNREACH;
+        error.ee_origin = origin;
+        error.ee_type = e.type;
+        error.ee_code = e.code;
+        error.ee_info = e.info;
+        return withOffender ? bytesOf(error) + name(Role::router) : bytesOf(error);
+    }
+    // The extended error with the offender after it, as IP(V6)_RECVERR brings it.
+    Bytes recvErr(const Error &e, bool withOffender = true, std::optional<uint8_t> origin = {}) const
+    {
+        return cmsg(v6 ? IPV6_RECVERR : IP_RECVERR,
+                    recvErrData(e, withOffender, origin.value_or(this->origin())), 0, level());
+    }
+    Bytes rawRecvErr(size_t dataSize, size_t declared) const
+    {
+        return cmsg(v6 ? IPV6_RECVERR : IP_RECVERR, Bytes(dataSize), declared, level());
+    }
+    Bytes echo(uint8_t type, uint16_t seq = ourSeq) const { return echoMessage(type, 0x4242, seq); }
+
+    std::optional<Seen> parseReply(const DatagramPacket::Received &received) const;
+    std::optional<Seen> parseError(const DatagramPacket::Received &received) const;
+};
+
+const Family families[] = {{"IPv4", false}, {"IPv6", true}};
 
 Bytes first(const Bytes &bytes, size_t n)
 {
     return Bytes(bytes.begin(), bytes.begin() + static_cast<long>(n));
-}
-
-Bytes echo(uint8_t type, uint16_t seq = ourSeq)
-{
-    return echoMessage(type, 0x4242, seq);
 }
 
 // The three parts of one recvmsg, each in a heap block of exactly its size,
@@ -89,39 +140,70 @@ private:
     DatagramPacket::Received received_;
 };
 
-std::optional<IcmpPacket::Answer> error(const Bytes &name, const Bytes &control,
-                                        const Bytes &data = echo(8))
+template <typename Answer> std::optional<Seen> seen(const std::optional<Answer> &answer)
 {
-    return parseErrorQueueEntry(*Recvmsg(name, control, data), target, ourSeq);
+    if (!answer)
+        return std::nullopt;
+    if constexpr (std::is_same_v<Answer, IcmpPacket::Answer>)
+        return Seen{answer->status, answer->source ? addressToText(answer->source) : "",
+                    answer->ttl, answer->nextHopMtu};
+    else
+        return Seen{answer->status, answer->source == IpAddress() ? "" : answer->source.text(),
+                    answer->hopLimit, answer->nextHopMtu};
+}
+
+std::optional<Seen> Family::parseReply(const DatagramPacket::Received &received) const
+{
+    if (v6)
+        return seen(Icmp6Packet::parseDatagramReply(received, ourSeq));
+    return seen(DatagramPacket::parseReply(received, ourSeq));
+}
+
+std::optional<Seen> Family::parseError(const DatagramPacket::Received &received) const
+{
+    if (v6)
+        return seen(Icmp6Packet::parseErrorQueueEntry(received, address(Role::target), ourSeq));
+    return seen(parseErrorQueueEntry(received, address(Role::target).ipv4(), ourSeq));
+}
+
+std::optional<Seen> error(const Family &f, const Bytes &name, const Bytes &control,
+                          std::optional<Bytes> data = {})
+{
+    return f.parseError(*Recvmsg(name, control, data.value_or(f.echo(f.request()))));
 }
 
 TEST(DatagramPacket, ReplyGivesSourceFromNameAndTtlFromControl)
 {
-    const auto answer = parseReply(*Recvmsg(name(target), ttl(61), echo(0)), ourSeq);
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->status, IpStatus::success);
-    EXPECT_EQ(answer->source, target);
-    EXPECT_EQ(answer->ttl, 61);
-    EXPECT_FALSE(parseReply(*Recvmsg(name(target), ttl(61), echo(0, ourSeq + 1)), ourSeq));
-    EXPECT_FALSE(parseReply(*Recvmsg(name(target), ttl(61), echo(8)), ourSeq));
+    for (const Family &f : families) {
+        const Bytes target = f.name(Role::target);
+        const auto answer = f.parseReply(*Recvmsg(target, f.ttl(61), f.echo(f.reply())));
+        ASSERT_TRUE(answer) << f.label;
+        EXPECT_EQ(answer->status, IpStatus::success);
+        EXPECT_EQ(answer->source, f.text(Role::target));
+        EXPECT_EQ(answer->ttl, 61);
+        EXPECT_FALSE(f.parseReply(*Recvmsg(target, f.ttl(61), f.echo(f.reply(), ourSeq + 1))));
+        EXPECT_FALSE(f.parseReply(*Recvmsg(target, f.ttl(61), f.echo(f.request())))) << f.label;
+    }
 }
 
 TEST(DatagramPacket, ErrorGivesOffenderStatusTtlAndNextHopMtu)
 {
-    // The kernel puts the TTL first; either order is read.
-    for (const Bytes &control :
-         {ttl(250) + recvErr({3, 4, 1400}), recvErr({3, 4, 1400}) + ttl(250)}) {
-        const auto answer = error(name(target), control);
-        ASSERT_TRUE(answer);
-        EXPECT_EQ(answer->status, IpStatus::packetTooBig);
-        EXPECT_EQ(answer->source, router);
-        EXPECT_EQ(answer->ttl, 250);
-        EXPECT_EQ(answer->nextHopMtu, 1400);
+    for (const Family &f : families) {
+        // The kernel puts the TTL first; either order is read.
+        for (const Bytes &control :
+             {f.ttl(250) + f.recvErr(f.tooBig()), f.recvErr(f.tooBig()) + f.ttl(250)}) {
+            const auto answer = error(f, f.name(Role::target), control);
+            ASSERT_TRUE(answer) << f.label;
+            EXPECT_EQ(answer->status, IpStatus::packetTooBig);
+            EXPECT_EQ(answer->source, f.text(Role::router));
+            EXPECT_EQ(answer->ttl, 250);
+            EXPECT_EQ(answer->nextHopMtu, 1400);
+        }
+        const auto timeExceeded = error(f, f.name(Role::target), f.recvErr(f.timeExceeded()));
+        ASSERT_TRUE(timeExceeded) << f.label;
+        EXPECT_EQ(timeExceeded->status, IpStatus::ttlExpiredTransit);
+        EXPECT_EQ(timeExceeded->nextHopMtu, 0);
     }
-    const auto timeExceeded = error(name(target), recvErr({11, 0, 1400}));
-    ASSERT_TRUE(timeExceeded);
-    EXPECT_EQ(timeExceeded->status, IpStatus::ttlExpiredTransit);
-    EXPECT_EQ(timeExceeded->nextHopMtu, 0);
 }
 
 // The kernel hands a datagram socket every error that quotes its id; the
@@ -132,43 +214,56 @@ TEST(DatagramPacket, ErrorsThatAreNotForOurRequestAreIgnored)
         const char *what;
         Bytes name, control, data;
     };
-    const Bytes control = ttl(250) + recvErr({});
-    const Case cases[] = {
-        {"another quoted destination", name(router), control, echo(8)},
-        {"no msg_name", {}, control, echo(8)},
-        {"msg_name not AF_INET", name(target, AF_INET6), control, echo(8)},
-        {"another sequence", name(target), control, echo(8, ourSeq + 1)},
-        {"quote of a reply", name(target), control, echo(0)},
-        {"quote shorter than an echo header", name(target), control, first(echo(8), 7)},
-        {"local error", name(target), recvErr({0, 0, 1400, SO_EE_ORIGIN_LOCAL}), echo(8)},
-        {"echo reply type as an error", name(target), recvErr({0, 0}), echo(8)},
-        {"redirect", name(target), recvErr({5, 1}), echo(8)},
-        {"no extended error", name(target), ttl(250), echo(8)},
-    };
-    for (const Case &c : cases)
-        EXPECT_FALSE(error(c.name, c.control, c.data)) << c.what;
+    for (const Family &f : families) {
+        const Bytes control = f.ttl(250) + f.recvErr(f.timeExceeded());
+        const Bytes target = f.name(Role::target);
+        const Bytes request = f.echo(f.request());
+        const Case cases[] = {
+            {"another quoted destination", f.name(Role::router), control, request},
+            {"no msg_name", {}, control, request},
+            {"msg_name of the other family", f.name(Role::target, true), control, request},
+            {"another sequence", target, control, f.echo(f.request(), ourSeq + 1)},
+            {"quote of a reply", target, control, f.echo(f.reply())},
+            {"quote shorter than an echo header", target, control, first(request, 7)},
+            {"local error", target, f.recvErr(f.tooBig(), true, SO_EE_ORIGIN_LOCAL), request},
+            {"error of the other family", target,
+             f.recvErr(f.timeExceeded(), true, f.v6 ? SO_EE_ORIGIN_ICMP : SO_EE_ORIGIN_ICMP6),
+             request},
+            {"echo reply type as an error", target, f.recvErr({f.reply(), 0}), request},
+            {"redirect", target, f.recvErr(f.redirect()), request},
+            {"no extended error", target, f.ttl(250), request},
+            {"control messages of the other level", target,
+             cmsg(IP_RECVERR, f.recvErrData(f.timeExceeded(), true, f.origin()), 0,
+                  f.v6 ? IPPROTO_IP : IPPROTO_IPV6),
+             request},
+        };
+        for (const Case &c : cases)
+            EXPECT_FALSE(error(f, c.name, c.control, c.data)) << f.label << ": " << c.what;
+    }
 }
 
 // Found by fuzzing: a control message whose length ran past the control
 // bytes was read past their end.
 TEST(DatagramPacket, ControlMessagesAreReadOnlyWithinTheirBytes)
 {
-    const Bytes cutTtl = first(ttl(61), 16); // header only, cmsg_len 20
-    const auto reply = parseReply(*Recvmsg(name(target), cutTtl, echo(0)), ourSeq);
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->ttl, 0);
+    for (const Family &f : families) {
+        const Bytes target = f.name(Role::target);
+        const Bytes cutTtl = first(f.ttl(61), 16); // header only, cmsg_len 20
+        const auto reply = f.parseReply(*Recvmsg(target, cutTtl, f.echo(f.reply())));
+        ASSERT_TRUE(reply) << f.label;
+        EXPECT_EQ(reply->ttl, 0);
 
-    const Bytes full = recvErr({});
-    EXPECT_FALSE(error(name(target), first(full, full.size() - 1)));
-    EXPECT_FALSE(error(name(target), cmsg(IP_RECVERR, Bytes(16), 4096)));
-    EXPECT_FALSE(error(name(target), cmsg(IP_RECVERR, Bytes(16), 8))) << "below the header";
-    // A length past all bytes ends the walk rather than wrapping around.
-    EXPECT_FALSE(
-        error(name(target), cmsg(IP_TTL, bytesOf(61), 0x0fff'ffff'ffff'ffff) + recvErr({})));
+        const Bytes full = f.recvErr(f.timeExceeded());
+        EXPECT_FALSE(error(f, target, first(full, full.size() - 1)));
+        EXPECT_FALSE(error(f, target, f.rawRecvErr(16, 4096)));
+        EXPECT_FALSE(error(f, target, f.rawRecvErr(16, 8))) << "below the header";
+        // A length past all bytes ends the walk rather than wrapping around.
+        EXPECT_FALSE(error(f, target, f.ttl(61, 0x0fff'ffff'ffff'ffff) + full));
 
-    const auto noOffender = error(name(target), recvErr({}, false));
-    ASSERT_TRUE(noOffender);
-    EXPECT_EQ(noOffender->source, 0u);
+        const auto noOffender = error(f, target, f.recvErr(f.timeExceeded(), false));
+        ASSERT_TRUE(noOffender) << f.label;
+        EXPECT_EQ(noOffender->source, "");
+    }
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "net/EchoService.h"
+#include "net/Icmp6Packet.h"
 #include "net/IcmpPacket.h"
 #include "tests/net/PacketBytes.h"
 
@@ -120,6 +121,22 @@ TEST(IcmpPacket, StatusOfEveryTypeAndCode)
     for (const Case &c : cases)
         EXPECT_EQ(IcmpPacket::statusFor(c.type, c.code), c.status)
             << "type " << int(c.type) << " code " << int(c.code);
+    const Case cases6[] = {
+        {129, 0, IpStatus::success},
+        {1, 0, IpStatus::destNetUnreachable},  {1, 1, IpStatus::generalFailure},
+        {1, 2, IpStatus::generalFailure},      {1, 3, IpStatus::destHostUnreachable},
+        {1, 4, IpStatus::destPortUnreachable}, {1, 5, IpStatus::generalFailure},
+        {1, 6, IpStatus::generalFailure},      {1, 255, IpStatus::generalFailure},
+        {2, 0, IpStatus::packetTooBig},
+        {3, 0, IpStatus::ttlExpiredTransit},   {3, 1, IpStatus::ttlExpiredReassem},
+        {3, 2, IpStatus::generalFailure},
+        {4, 0, IpStatus::paramProblem},        {4, 1, IpStatus::paramProblem},
+        {128, 0, IpStatus::generalFailure},    {137, 0, IpStatus::generalFailure},
+        {0, 0, IpStatus::generalFailure},      {11, 0, IpStatus::generalFailure},
+    };
+    for (const Case &c : cases6)
+        EXPECT_EQ(Icmp6Packet::statusFor(c.type, c.code), c.status)
+            << "ICMPv6 type " << int(c.type) << " code " << int(c.code);
 }
 
 TEST(IcmpPacket, DatagramReplyMatchesOnlyOurSequence)
@@ -253,5 +270,165 @@ TEST(IcmpPacket, TruncationIsRefusedAtEveryLength)
         EXPECT_EQ(parse(fromRouter(icmpError(11, 0, quote))).has_value(), n >= needed) << n;
     }
 }
+
+// A raw ICMPv6 socket gets the message without the IPv6 header: the sender
+// is msg_name, the hop limit a control message.
+namespace v6 {
+
+const IpAddress target6 = *IpAddress::parse("2001:db8::7");
+const IpAddress router6 = *IpAddress::parse("2001:db8:100:200:300:400:500:600");
+const IpAddress us6 = *IpAddress::parse("2001:db8:ffff::1");
+
+Bytes addressBytes(const IpAddress &address)
+{
+    return Bytes(address.ipv6().begin(), address.ipv6().end());
+}
+
+Bytes name6(const IpAddress &address)
+{
+    sockaddr_in6 in6{};
+    in6.sin6_family = AF_INET6;
+    std::copy(address.ipv6().begin(), address.ipv6().end(), in6.sin6_addr.s6_addr);
+    return bytesOf(in6);
+}
+
+// An IPv6 header from us to `to` with this next header, then the body.
+Bytes ipv6Packet(const IpAddress &to, uint8_t nextHeader, const Bytes &body)
+{
+    Bytes header(40, 0);
+    header[0] = 0x60;
+    put16(header, 4, static_cast<uint16_t>(body.size()));
+    header[6] = nextHeader;
+    header[7] = 1;
+    const Bytes from = addressBytes(us6), dest = addressBytes(to);
+    std::copy(from.begin(), from.end(), header.begin() + 8);
+    std::copy(dest.begin(), dest.end(), header.begin() + 24);
+    return header + body;
+}
+
+Bytes request6(uint16_t id = ourId, uint16_t seq = ourSeq, uint8_t type = 128)
+{
+    return ipv6Packet(target6, 58, echoMessage(type, id, seq));
+}
+
+// The first fragment of a probe larger than the link (offset 0, more follow).
+Bytes firstFragment(uint16_t offsetField = 1)
+{
+    Bytes fragment(8, 0);
+    fragment[0] = 58;
+    put16(fragment, 2, offsetField);
+    return ipv6Packet(target6, 44, fragment + echoMessage(128, ourId, ourSeq));
+}
+
+Bytes error6(uint8_t type, uint8_t code, const Bytes &quote, uint32_t word = 0)
+{
+    Bytes icmp(8, 0);
+    icmp[0] = type;
+    icmp[1] = code;
+    put16(icmp, 4, static_cast<uint16_t>(word >> 16));
+    put16(icmp, 6, static_cast<uint16_t>(word));
+    return icmp + quote;
+}
+
+Bytes first(const Bytes &bytes, size_t n)
+{
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<long>(n));
+}
+
+std::optional<Icmp6Packet::Answer> parse6(const Bytes &icmp, const IpAddress &from = router6)
+{
+    const Bytes name = name6(from);
+    const Bytes control = cmsg(IPV6_HOPLIMIT, bytesOf(62), 0, IPPROTO_IPV6);
+    return Icmp6Packet::parseRawMessage({icmp, name, control}, target6, ourId, ourSeq);
+}
+
+TEST(Icmp6Packet, EchoRequestCarriesIdSequenceAndPayload)
+{
+    const Bytes payload(12, 'a');
+    const Bytes packet = Icmp6Packet::buildEchoRequest(0x1234, 0xfedc, payload);
+    ASSERT_EQ(packet.size(), 20u);
+    EXPECT_EQ(packet, (Bytes{128, 0, 0, 0, 0x12, 0x34, 0xfe, 0xdc} + payload));
+    EXPECT_TRUE(Icmp6Packet::isOurRequest(packet, 0x1234, 0xfedc));
+    EXPECT_TRUE(Icmp6Packet::isOurRequest(packet, std::nullopt, 0xfedc));
+    EXPECT_FALSE(Icmp6Packet::isOurRequest(packet, 0x1235, 0xfedc));
+    EXPECT_FALSE(IcmpPacket::isOurRequest(packet, 0x1234, 0xfedc));
+}
+
+TEST(Icmp6Packet, RawAnswersGiveStatusSourceHopLimitAndMtu)
+{
+    struct Case {
+        const char *what;
+        Bytes icmp;
+        uint32_t status;
+        uint16_t mtu;
+    };
+    const Case cases[] = {
+        {"echo reply", echoMessage(129, ourId, ourSeq), IpStatus::success, 0},
+        {"time exceeded", error6(3, 0, request6()), IpStatus::ttlExpiredTransit, 0},
+        {"reassembly time exceeded", error6(3, 1, request6()), IpStatus::ttlExpiredReassem, 0},
+        {"packet too big", error6(2, 0, request6(), 1280), IpStatus::packetTooBig, 1280},
+        {"an MTU past 16 bits", error6(2, 0, request6(), 0x10000), IpStatus::packetTooBig, 0xffff},
+        {"address unreachable", error6(1, 3, request6()), IpStatus::destHostUnreachable, 0},
+        {"prohibited", error6(1, 1, request6()), IpStatus::generalFailure, 0},
+        {"parameter problem", error6(4, 0, request6(), 40), IpStatus::paramProblem, 0},
+        {"quote of a first fragment", error6(3, 0, firstFragment()), IpStatus::ttlExpiredTransit, 0},
+    };
+    for (const Case &c : cases) {
+        const auto answer = parse6(c.icmp);
+        ASSERT_TRUE(answer) << c.what;
+        EXPECT_EQ(answer->status, c.status) << c.what;
+        EXPECT_EQ(answer->source, router6) << c.what;
+        EXPECT_EQ(answer->hopLimit, 62) << c.what;
+        EXPECT_EQ(answer->nextHopMtu, c.mtu) << c.what;
+    }
+}
+
+// The socket sees every echo reply of the host and every error of the
+// types it admits: only ours may match.
+TEST(Icmp6Packet, RawMessagesThatAreNotOurAnswerAreIgnored)
+{
+    struct Case {
+        const char *what;
+        Bytes packet;
+    };
+    Bytes coded = echoMessage(129, ourId, ourSeq);
+    coded[1] = 1;
+    Bytes version4 = request6();
+    version4[0] = 0x45;
+    const Case cases[] = {
+        {"empty", {}},
+        {"other id", echoMessage(129, ourId + 1, ourSeq)},
+        {"other sequence", echoMessage(129, ourId, ourSeq - 1)},
+        {"echo request", echoMessage(128, ourId, ourSeq)},
+        {"reply with a code", coded},
+        {"IPv4 echo reply", echoMessage(0, ourId, ourSeq)},
+        {"redirect quoting our request", error6(137, 0, request6())},
+        {"IPv4 time exceeded quoting our request", error6(11, 0, request6())},
+        {"quote of another destination", error6(3, 0, ipv6Packet(router6, 58, echoMessage(128, ourId, ourSeq)))},
+        {"quote of a UDP packet", error6(3, 0, ipv6Packet(target6, 17, echoMessage(128, ourId, ourSeq)))},
+        {"quote that is not IPv6", error6(3, 0, version4)},
+        {"quote of another id", error6(3, 0, request6(ourId + 1))},
+        {"quote of another sequence", error6(3, 0, request6(ourId, ourSeq + 1))},
+        {"quote of an echo reply", error6(3, 0, request6(ourId, ourSeq, 129))},
+        {"quote of a later fragment", error6(3, 0, firstFragment(0x0008))},
+    };
+    for (const Case &c : cases)
+        EXPECT_FALSE(parse6(c.packet)) << c.what;
+}
+
+// A quote cut anywhere before the end of our echo header is refused.
+TEST(Icmp6Packet, TruncationIsRefusedAtEveryLength)
+{
+    for (const Bytes &message : {error6(3, 0, request6()), error6(3, 0, firstFragment())}) {
+        const size_t needed = message.size() - 32; // all but the payload of 'a's
+        for (size_t n = 0; n <= message.size(); ++n)
+            EXPECT_EQ(parse6(first(message, n)).has_value(), n >= needed) << n;
+    }
+    const Bytes reply = echoMessage(129, ourId, ourSeq);
+    for (size_t n = 0; n < 8; ++n)
+        EXPECT_FALSE(parse6(first(reply, n))) << n;
+}
+
+} // namespace v6
 
 } // namespace

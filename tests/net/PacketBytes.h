@@ -63,14 +63,14 @@ inline Bytes icmpError(uint8_t type, uint8_t code, const Bytes &quote, uint16_t 
     return withChecksum(icmp);
 }
 
-// One IPPROTO_IP control message as the kernel lays it out, padding
-// included; declared, when set, overrides cmsg_len.
-inline Bytes cmsg(int type, const Bytes &data, size_t declared = 0)
+// One control message as the kernel lays it out, padding included;
+// declared, when set, overrides cmsg_len.
+inline Bytes cmsg(int type, const Bytes &data, size_t declared = 0, int level = IPPROTO_IP)
 {
     Bytes bytes(CMSG_SPACE(data.size()), 0);
     cmsghdr header{};
     header.cmsg_len = declared ? declared : CMSG_LEN(data.size());
-    header.cmsg_level = IPPROTO_IP;
+    header.cmsg_level = level;
     header.cmsg_type = type;
     std::memcpy(bytes.data(), &header, sizeof header);
     std::copy(data.begin(), data.end(), bytes.begin() + CMSG_LEN(0));
