@@ -20,6 +20,10 @@ inline constexpr uint8_t destinationBytes[4] = {192, 0, 2, 7};
 inline constexpr uint16_t id = 0xbeef;
 inline constexpr uint16_t sequence = 0x0102;
 
+// The same request over IPv6: to 2001:db8::7.
+inline constexpr uint8_t destination6Bytes[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0,
+                                                  0,    0,    0,    0,    0, 0, 0, 7};
+
 inline uint32_t destination()
 {
     uint32_t value;

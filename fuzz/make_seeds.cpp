@@ -2,7 +2,7 @@
 // error type and code the parsers map, IP options, truncation at every
 // length, bogus header lengths and quotes that lie.
 //
-//   fuzz_seeds DIR      writes DIR/raw_reply/* and DIR/datagram_reply/*
+//   fuzz_seeds DIR      writes DIR/raw_reply/*, DIR/datagram_reply/* and DIR/icmp6_reply/*
 #include "fuzz/FuzzInput.h"
 #include "net/IcmpPacket.h"
 #include "tests/net/PacketBytes.h"
@@ -14,6 +14,7 @@
 #include <fstream>
 #include <linux/errqueue.h>
 #include <netinet/in.h>
+#include <optional>
 #include <string>
 #include <sys/socket.h>
 #include <vector>
@@ -254,6 +255,131 @@ void datagramSeeds(Corpus &corpus)
     }
 }
 
+// ---- ICMPv6 inputs: the same recvmsg layout for both socket kinds
+
+const uint8_t router6[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0x64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+const uint8_t us6[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0xff, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+
+Bytes sockaddr6(const uint8_t *address)
+{
+    sockaddr_in6 in6{};
+    in6.sin6_family = AF_INET6;
+    std::memcpy(&in6.sin6_addr, address, 16);
+    return bytesOf(in6);
+}
+
+Bytes hopLimitCmsg(int hops)
+{
+    return cmsg(IPV6_HOPLIMIT, bytesOf(hops), 0, IPPROTO_IPV6);
+}
+
+Bytes error6Cmsg(uint8_t origin, Code c, uint32_t info = 0)
+{
+    sock_extended_err error{};
+    error.ee_errno = EHOSTUNREACH;
+    error.ee_origin = origin;
+    error.ee_type = c.type;
+    error.ee_code = c.code;
+    error.ee_info = info;
+    return cmsg(IPV6_RECVERR, bytesOf(error) + sockaddr6(router6), 0, IPPROTO_IPV6);
+}
+
+// Our request as a router quotes it: the IPv6 header, then the echo request,
+// with a fragment header between them when fragmentOffset is given.
+Bytes request6(const uint8_t *to = destination6Bytes, uint8_t nextHeader = 58,
+               Bytes echoHeader = echo(128), std::optional<uint16_t> fragmentOffset = {})
+{
+    Bytes header(40, 0);
+    header[0] = 0x60;
+    header[6] = fragmentOffset ? 44 : nextHeader;
+    header[7] = 1;
+    std::copy(us6, us6 + 16, header.begin() + 8);
+    std::copy(to, to + 16, header.begin() + 24);
+    if (fragmentOffset) {
+        Bytes fragment(8, 0);
+        fragment[0] = nextHeader;
+        put16(fragment, 2, *fragmentOffset);
+        header = header + fragment;
+    }
+    put16(header, 4, static_cast<uint16_t>(header.size() - 40 + echoHeader.size()));
+    return header + echoHeader;
+}
+
+Bytes error6(Code c, const Bytes &quote, uint32_t word = 0)
+{
+    Bytes icmp(8, 0);
+    icmp[0] = c.type;
+    icmp[1] = c.code;
+    put16(icmp, 4, static_cast<uint16_t>(word >> 16));
+    put16(icmp, 6, static_cast<uint16_t>(word));
+    return icmp + quote;
+}
+
+// Every ICMPv6 type the mapping tells apart, with codes, and some it does not.
+std::vector<Code> error6Codes()
+{
+    std::vector<Code> codes;
+    for (uint8_t code = 0; code <= 8; ++code)
+        codes.push_back({1, code});
+    codes.insert(codes.end(), {{2, 0}, {3, 0}, {3, 1}, {3, 2}, {4, 0}, {4, 1}, {4, 2}, {129, 0},
+                               {128, 0}, {133, 0}, {134, 0}, {135, 0}, {136, 0}, {137, 0}, {0, 0},
+                               {11, 0}});
+    return codes;
+}
+
+void icmp6Seeds(Corpus &corpus)
+{
+    const Bytes fromTarget = sockaddr6(destination6Bytes), fromRouter = sockaddr6(router6);
+    const Bytes hops = hopLimitCmsg(61);
+    const Bytes reply = datagramInput(fromTarget, hops, echo(129));
+    corpus.add("reply", reply);
+    corpus.addCuts("reply", reply);
+    corpus.add("reply-wrong-id", datagramInput(fromTarget, hops, echo(129, id + 1)));
+    corpus.add("reply-wrong-sequence", datagramInput(fromTarget, hops, echo(129, id, sequence + 1)));
+    corpus.add("reply-ipv4", datagramInput(fromTarget, hops, echo(0)));
+    corpus.add("request", datagramInput(fromTarget, hops, echo(128)));
+    for (const Code &c : error6Codes()) {
+        // As a raw socket reads it, and as a datagram socket's error queue gives it.
+        corpus.add("raw-error", datagramInput(fromRouter, hops, error6(c, request6(), 1280)));
+        corpus.add("raw-error-fragment",
+                   datagramInput(fromRouter, hops, error6(c, request6(destination6Bytes, 58,
+                                                                      echo(128), 1))));
+        corpus.add("queued-error", datagramInput(fromTarget, hops + error6Cmsg(SO_EE_ORIGIN_ICMP6,
+                                                                                c, 1280),
+                                                 echo(128)));
+    }
+    const Bytes timeExceeded = datagramInput(fromRouter, hops, error6({3, 0}, request6()));
+    corpus.addCuts("raw-error", timeExceeded);
+    const Bytes queued = datagramInput(fromTarget, error6Cmsg(SO_EE_ORIGIN_ICMP6, {3, 0}) + hops,
+                                       echo(128));
+    corpus.addCuts("queued-error", queued);
+    corpus.add("quote-wrong-destination",
+               datagramInput(fromRouter, hops, error6({3, 0}, request6(router6))));
+    corpus.add("quote-udp", datagramInput(fromRouter, hops, error6({3, 0}, request6(
+                                                                        destination6Bytes, 17))));
+    corpus.add("quote-later-fragment",
+               datagramInput(fromRouter, hops,
+                             error6({3, 0}, request6(destination6Bytes, 58, echo(128), 0x0008))));
+    corpus.add("quote-wrong-id",
+               datagramInput(fromRouter, hops,
+                             error6({3, 0}, request6(destination6Bytes, 58, echo(128, id + 1)))));
+    corpus.add("quote-of-a-reply",
+               datagramInput(fromRouter, hops,
+                             error6({3, 0}, request6(destination6Bytes, 58, echo(129)))));
+    corpus.add("queued-local-origin",
+               datagramInput(fromTarget, error6Cmsg(SO_EE_ORIGIN_LOCAL, {0, 0}, 1280), echo(128)));
+    corpus.add("queued-ipv4-origin",
+               datagramInput(fromTarget, error6Cmsg(SO_EE_ORIGIN_ICMP, {11, 0}), echo(128)));
+    corpus.add("queued-wrong-destination",
+               datagramInput(fromRouter, error6Cmsg(SO_EE_ORIGIN_ICMP6, {3, 0}), echo(128)));
+    // Routers quote as much as fits in 1280 bytes.
+    corpus.add("long-quote",
+               datagramInput(fromRouter, hops,
+                             error6({2, 0}, request6(destination6Bytes, 58,
+                                                     echo(128, id, sequence, 1184)),
+                                    1280)));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -263,9 +389,11 @@ int main(int argc, char **argv)
         return 2;
     }
     const std::filesystem::path dir = argv[1];
-    Corpus raw(dir / "raw_reply"), datagram(dir / "datagram_reply");
+    Corpus raw(dir / "raw_reply"), datagram(dir / "datagram_reply"), icmp6(dir / "icmp6_reply");
     rawSeeds(raw);
     datagramSeeds(datagram);
-    std::printf("seeds: %zu raw_reply, %zu datagram_reply\n", raw.count(), datagram.count());
+    icmp6Seeds(icmp6);
+    std::printf("seeds: %zu raw_reply, %zu datagram_reply, %zu icmp6_reply\n", raw.count(),
+                datagram.count(), icmp6.count());
     return 0;
 }
