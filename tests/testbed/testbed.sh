@@ -17,6 +17,13 @@
 # ICMP rate limits are off in every namespace; names live in the hosts file of
 # src; its resolver never leaves the namespace (files only, 127.0.0.1).
 #
+# Every link is dual-stack: 10.77.N.H is 2001:db8:77:N::H (r2b's end of the
+# second link is 2001:db8:77:3:a1b2:c3d4:e5f6:2), with the same routes, the
+# same rejects, loss, silence and alternation (ip6 table kv), addresses
+# without duplicate detection and ICMPv6 rate limits off. IPv6 routers answer
+# from the address the probe came in on. dst6.kv.test and far6.kv.test name
+# only IPv6 addresses. An MTU below 1280 takes IPv6 off a link until raised.
+#
 # usage: testbed.sh up | down | status | exec NODE CMD... |
 #        lossevery N | noloss | silent NODE on|off | fragdrop on|off |
 #        delay MS | mtu N | count NAME MATCH... | counter NAME | nocount |
@@ -39,6 +46,8 @@ link() { # link nodeA ifA addrA nodeB ifB addrB [mtu]; "-" leaves an end bare
     ip link add "$2" netns "$P$1" type veth peer name "$5" netns "$P$4"
     [ "$3" = - ] || x "$1" ip addr add "$3" dev "$2"
     [ "$6" = - ] || x "$4" ip addr add "$6" dev "$5"
+    [ "$3" = - ] || x "$1" ip addr add "$(v6 "$3")" dev "$2" nodad
+    [ "$6" = - ] || x "$4" ip addr add "$(v6 "$6")" dev "$5" nodad
     if [ -n "${7:-}" ]; then
         x "$1" ip link set "$2" mtu "$7"
         x "$4" ip link set "$5" mtu "$7"
@@ -47,11 +56,23 @@ link() { # link nodeA ifA addrA nodeB ifB addrB [mtu]; "-" leaves an end bare
     x "$4" ip link set "$5" up
 }
 
+# The IPv6 address of a link end: 10.77.N.H/24 is 2001:db8:77:N::H/64, but
+# r2b's end of the second link has a long one.
+v6() {
+    local a=${1%/*} n h
+    n=${a#10.77.}; h=${n#*.}; n=${n%.*}
+    if [ "$a" = 10.77.3.2 ]; then echo 2001:db8:77:3:a1b2:c3d4:e5f6:2/64
+    else echo "2001:db8:77:$n::$h/64"; fi
+}
+
 node() { # a namespace that keeps to itself
     local n=$1
     ip netns add "$P$n"
     x "$n" ip link set lo up
-    x "$n" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1
+    # before any link exists: no duplicate detection, no autoconfiguration
+    x "$n" sysctl -qw net.ipv6.conf.all.accept_dad=0 net.ipv6.conf.default.accept_dad=0
+    x "$n" sysctl -qw net.ipv6.conf.all.accept_ra=0 net.ipv6.conf.default.accept_ra=0
+    x "$n" sysctl -qw net.ipv6.icmp.ratelimit=0
     x "$n" sysctl -qw net.ipv4.ping_group_range="0 2147483647"
     x "$n" sysctl -qw net.ipv4.icmp_ratemask=0 net.ipv4.icmp_ratelimit=0
     # before any link exists, so every interface inherits it
@@ -86,6 +107,7 @@ start_delayline() { # start_delayline MS
     echo $! >"$STATE/delayline.pid"
     echo "$1" >"$STATE/delay"
     wait_reply far 10.77.11.2 || { echo "testbed: far does not answer" >&2; return 1; }
+    wait_reply far 2001:db8:77:11::2 || { echo "testbed: far's IPv6 does not answer" >&2; return 1; }
 }
 
 wait_reply() { # wait_reply NODE-NAME ADDR: links come up asynchronously
@@ -128,6 +150,70 @@ routes() {
     x r3 ip route add 10.77.1.0/24 via 10.77.6.1
     x r3 ip route add 10.77.11.0/24 via 10.77.6.1
     x r3 ip route add 10.77.4.0/24 via 10.77.5.1
+}
+
+routes6() {
+    local d n
+    for n in r1 r2 r3; do x "$n" sysctl -qw net.ipv6.conf.all.forwarding=1; done
+    x src ip -6 route add default via 2001:db8:77:1::1
+    x dst ip -6 route add default via 2001:db8:77:4::1
+    x far ip -6 route add default via 2001:db8:77:11::1
+    for d in 4 7 8 9 10; do
+        x r1 ip -6 route add 2001:db8:77:$d::/64 via 2001:db8:77:2::2
+        x r1 ip -6 route add 2001:db8:77:$d::/64 via 2001:db8:77:3:a1b2:c3d4:e5f6:2 table 102
+    done
+    x r1 ip -6 route add 2001:db8:77:5::/64 via 2001:db8:77:6::2
+    x r1 ip -6 rule add fwmark 1 lookup 102 pref 100
+    for d in 1 6 11; do x r2 ip -6 route add 2001:db8:77:$d::/64 via 2001:db8:77:5::2; done
+    x r2 ip -6 route add 2001:db8:77:7::/64 via 2001:db8:77:4::2
+    x r2 ip -6 route add 2001:db8:77:8::/64 via 2001:db8:77:4::2
+    x r2 ip -6 route add blackhole 2001:db8:77:9::/64
+    x r3 ip -6 route add 2001:db8:77:1::/64 via 2001:db8:77:6::1
+    x r3 ip -6 route add 2001:db8:77:11::/64 via 2001:db8:77:6::1
+    x r3 ip -6 route add 2001:db8:77:4::/64 via 2001:db8:77:5::1
+}
+
+# The IPv4 rules' twins; the toggles below set both.
+filters6() {
+    x r1 nft -f - <<'NFT'
+table ip6 kv {
+    chain prert {
+        type filter hook prerouting priority mangle; policy accept;
+        iifname "src" ip6 daddr 2001:db8:77:4::-2001:db8:77:9:ffff:ffff:ffff:ffff meta mark set numgen inc mod 2
+    }
+    chain forwd {
+        type filter hook forward priority filter; policy accept;
+        ip6 daddr 2001:db8:77:10::/64 reject with icmpv6 type no-route
+        iifname "src" ip6 daddr 2001:db8:77:4::-2001:db8:77:9:ffff:ffff:ffff:ffff jump probeloss
+    }
+    chain probeloss { }
+    chain outp {
+        type filter hook output priority filter; policy accept;
+        jump silence
+    }
+    chain silence { }
+}
+NFT
+    x r2 nft -f - <<'NFT'
+table ip6 kv {
+    chain forwd {
+        type filter hook forward priority filter; policy accept;
+        ip6 daddr 2001:db8:77:7::/64 reject with icmpv6 type addr-unreachable
+        ip6 daddr 2001:db8:77:8::/64 reject with icmpv6 type admin-prohibited
+    }
+    chain outp {
+        type filter hook output priority filter; policy accept;
+        jump silence
+        jump fragdrop
+    }
+    chain silence { }
+    chain fragdrop { }
+}
+NFT
+    x r3 nft add table ip6 kv
+    x r3 nft add chain ip6 kv outp '{ type filter hook output priority filter; policy accept; }'
+    x r3 nft add chain ip6 kv silence
+    x r3 nft add rule ip6 kv outp jump silence
 }
 
 # Unreachable/prohibit routes pass a limiter (net.ipv4.route.error_cost) that
@@ -186,6 +272,12 @@ names() {
 10.77.3.2   r2b.kv.test
 10.77.4.2   dst.kv.test dst
 10.77.11.2  far.kv.test far
+2001:db8:77:1::2  src.kv.test
+2001:db8:77:1::1  r1.kv.test
+2001:db8:77:2::2  r2a.kv.test
+2001:db8:77:3:a1b2:c3d4:e5f6:2  r2b.kv.test
+2001:db8:77:4::2  dst6.kv.test
+2001:db8:77:11::2  far6.kv.test
 EOF
 }
 
@@ -203,19 +295,26 @@ up() {
     link r1  dl   10.77.11.1/24 dl r1  -
     link dl  far  -             far eth0 10.77.11.2/24
     routes
+    routes6
     filters
+    filters6
     names
 
     wait_reply dst 10.77.4.2 || { echo "testbed: dst does not answer" >&2; return 1; }
     x src ping -c2 -i0.01 -W1 -q -t 2 10.77.4.2 >/dev/null 2>&1 || true # warm both r2 links
+    # the first packet to a new IPv6 neighbour waits for neighbour discovery
+    wait_reply dst 2001:db8:77:4::2 || { echo "testbed: dst's IPv6 does not answer" >&2; return 1; }
+    x src ping -c2 -i0.01 -W1 -q -t 2 2001:db8:77:4::2 >/dev/null 2>&1 || true
     start_delayline "${KV_DELAY_MS:-$DEFAULT_DELAY_MS}"
     x src ip route flush cache
 }
 
-rules() { # rules NODE CHAIN RULE...: replace a toggle chain's rules
+rules() { # rules [ip6] NODE CHAIN RULE...: replace a toggle chain's rules
+    local f=ip
+    [ "$1" != ip6 ] || { f=ip6; shift; }
     local n=$1 c=$2; shift 2
-    x "$n" nft flush chain ip kv "$c"
-    [ $# -eq 0 ] || x "$n" nft add rule ip kv "$c" "$@"
+    x "$n" nft flush chain $f kv "$c"
+    [ $# -eq 0 ] || x "$n" nft add rule $f kv "$c" "$@"
 }
 
 dns() { # src asks the name servers ADDR... after its hosts file, with the C library's time-outs
@@ -246,17 +345,27 @@ case "${1:-}" in
     down) down ;;
     exec) n=$2; shift 2; exec ip netns exec "$P$n" "$@" ;; # the command itself: kill reaches it
     status) for n in $NODES; do echo "== $P$n"; x "$n" ip -br addr; done ;;
-    lossevery) rules r1 probeloss numgen inc mod "$2" == 0 counter drop ;;
-    noloss) rules r1 probeloss ;;
+    lossevery) rules r1 probeloss numgen inc mod "$2" == 0 counter drop
+               rules ip6 r1 probeloss numgen inc mod "$2" == 0 counter drop ;;
+    noloss) rules r1 probeloss; rules ip6 r1 probeloss ;;
     silent) if on_off "$3"; then rules "$2" silence icmp type time-exceeded counter drop
-            else rules "$2" silence; fi ;;
+                rules ip6 "$2" silence icmpv6 type time-exceeded counter drop
+            else rules "$2" silence; rules ip6 "$2" silence; fi ;;
     fragdrop) if on_off "$2"; then rules r2 fragdrop icmp type destination-unreachable \
                   icmp code frag-needed counter drop
-              else rules r2 fragdrop; fi ;;
+                  rules ip6 r2 fragdrop icmpv6 type packet-too-big counter drop
+              else rules r2 fragdrop; rules ip6 r2 fragdrop; fi ;;
     delay) start_delayline "$2" ;;
     mtu) x r2 ip link set dst mtu "$2"
          x dst ip link set eth0 mtu "$2"
-         x src ip route flush cache ;;
+         # below 1280 the kernel took IPv6 off the link; from 1280 on it is back
+         if [ "$2" -ge 1280 ]; then
+             x r2 ip addr replace 2001:db8:77:4::1/64 dev dst nodad
+             x dst ip addr replace 2001:db8:77:4::2/64 dev eth0 nodad
+             x dst ip -6 route replace default via 2001:db8:77:4::1
+         fi
+         x src ip route flush cache
+         x src ip -6 route flush cache ;;
     count) name=$2; shift 2  # count packets r1 forwards that match MATCH
            x r1 nft add rule ip kv wire "$@" counter comment "\"$name\"" ;;
     counter) counter "$2" ;;
@@ -264,5 +373,5 @@ case "${1:-}" in
     dns) shift; dns "$@" ;;
     nodns) nodns ;;
     unname) shift; unname "$@" ;;
-    *) sed -n '2,26p' "$0"; exit 2 ;;
+    *) sed -n '2,34p' "$0"; exit 2 ;;
 esac
