@@ -31,13 +31,22 @@ void appendPadded(std::string &out, const std::string &text, std::size_t width)
         out.append(width - len, ' ');
 }
 
-// Extra width of the host column: the longest logged name gets at least one space after it.
-std::size_t hostExtra(const std::vector<ReportLogEntry> &log)
+// Extra widths of the address and host columns: the longest logged address
+// and name get at least one space after them. IPv4 addresses always fit.
+struct Extra {
+    std::size_t address = 0;
+    std::size_t host = 0;
+};
+
+Extra extraWidths(const std::vector<ReportLogEntry> &log)
 {
-    std::size_t longest = 0;
-    for (const ReportLogEntry &e : log)
-        longest = std::max(longest, textLength(e.dbName));
-    return longest >= 8 ? longest - 8 : 0;
+    std::size_t address = 0, host = 0;
+    for (const ReportLogEntry &e : log) {
+        address = std::max(address, textLength(e.dbAddr));
+        host = std::max(host, textLength(e.dbName));
+    }
+    return {address >= addressWidth ? address + 1 - addressWidth : 0,
+            host >= hostBaseWidth - 1 ? host + 1 - hostBaseWidth : 0};
 }
 
 const char *trueFalse(bool value)
@@ -59,22 +68,24 @@ void appendOptions(std::string &out, const TraceSettings &s)
     out += "MTU retries    : " + std::to_string(s.optMtuRetries) + crlf;
 }
 
-void appendHeader(std::string &out, std::size_t extra, bool asymmetryView)
+void appendHeader(std::string &out, Extra extra, bool asymmetryView)
 {
-    out += "Hop IP address      Hostname ";
-    out.append(extra, ' ');
+    out += "Hop IP address      ";
+    out.append(extra.address, ' ');
+    out += "Hostname ";
+    out.append(extra.host, ' ');
     out += "Sent  Recv  Loss% Best  Avg   Worst Last  MTU   ";
     out += asymmetryView ? "Asym" : "TTL";
     out += crlf;
 }
 
 // The Hop column shows the row's position, not its Hop text.
-void appendRow(std::string &out, std::size_t hop, const ResultModel::Row &row, std::size_t extra)
+void appendRow(std::string &out, std::size_t hop, const ResultModel::Row &row, Extra extra)
 {
     appendPadded(out, std::to_string(hop), hopWidth);
     out += ' ';
-    appendPadded(out, row[1], addressWidth);
-    appendPadded(out, row[2], hostBaseWidth + extra);
+    appendPadded(out, row[1], addressWidth + extra.address);
+    appendPadded(out, row[2], hostBaseWidth + extra.host);
     for (std::size_t k = 3; k < ResultModel::columnCount; ++k)
         appendPadded(out, row[k], narrowWidth);
     out += crlf;
@@ -84,7 +95,7 @@ void appendRow(std::string &out, std::size_t hop, const ResultModel::Row &row, s
 
 std::string buildReport(const ReportSnapshot &snapshot)
 {
-    const std::size_t extra = hostExtra(snapshot.log);
+    const Extra extra = extraWidths(snapshot.log);
     std::string out;
     out += "Tracing to : " + snapshot.combo1Text + crlf;
     out += "IP address : " + snapshot.text3 + crlf;

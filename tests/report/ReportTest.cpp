@@ -159,6 +159,44 @@ TEST(Report, HostColumnWidthFollowsTheLongestLoggedName) {
     }
 }
 
+// An IPv6 address may be longer than the column: it then widens to the
+// longest logged address + 1, as the host column does, and every column
+// still starts under its title. IPv4 addresses never widen it.
+TEST(Report, AddressColumnWidensForTheLongestLoggedAddress) {
+    struct Case {
+        std::string longest;
+        size_t width;
+    };
+    const std::vector<Case> cases = {
+        {"198.51.100.200", 16},
+        {"255.255.255.255", 16},
+        {"2001:db8:77:4::2", 17},
+        {"2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff", 39},
+        {"2001:aaaa:bbbb:cccc:dddd:eeee:ffff:1111", 40},
+        {"::ffff:255.255.255.255", 23},
+        {"1111:2222:3333:4444:5555:6666:255.255.255.255", 46},
+    };
+    for (const Case &c : cases) {
+        ReportSnapshot s = startupSnapshot();
+        s.log = {{1, "::1", "", "1"}, {2, c.longest, "a-name-of-12", "1"}};
+        s.rows = {row({"::1", "x", "1", "1", "0", "1", "1", "1", "1", "1500", "0"}),
+                  row({c.longest, "a-name-of-12", "1", "1", "0", "1", "1", "1", "1", "1500", "0"})};
+        const std::vector<std::string> lines = splitLines(buildReport(s));
+        const std::string header = lines.at(15);
+        EXPECT_EQ(header.find("Hostname"), 4 + c.width) << c.longest;
+        EXPECT_EQ(header.size(), 29 + (c.width - 16) + 4 + 48 + 4) << c.longest;
+        for (size_t hop = 1; hop <= 2; ++hop) {
+            const std::string line = lines.at(15 + hop);
+            for (const char *title : {"Hostname", "Sent", "Recv", "Loss%", "Best", "Avg", "Worst",
+                                      "Last", "MTU", "Asym"}) {
+                const size_t column = header.find(title);
+                EXPECT_NE(line[column], ' ') << c.longest << " hop " << hop << " " << title;
+                EXPECT_EQ(line[column - 1], ' ') << c.longest << " hop " << hop << " " << title;
+            }
+        }
+    }
+}
+
 TEST(Report, HopNumberTakesFourCharactersWithItsSeparator) {
     ReportSnapshot s = startupSnapshot();
     s.rows.assign(1000, timeoutRow());
