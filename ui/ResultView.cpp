@@ -1,6 +1,9 @@
 #include "ui/ResultView.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
+#include <QStyle>
+#include <algorithm>
 #include <array>
 
 #include "engine/ResultModel.h"
@@ -27,6 +30,14 @@ constexpr std::array<Column, ResultModel::columnCount> columns{{
     {"MTU", 600},
     {"Asym", 600},
 }};
+
+constexpr int addressColumn = 2;
+constexpr int hostColumn = 3;
+// The longest IPv4 text; only longer (IPv6) addresses widen their column, so
+// an IPv4 trace keeps the layout it always had.
+constexpr int longestIpv4Text = 15;
+// What the Hostname column keeps when it lends width to the addresses.
+constexpr int minHostTwips = 900;
 
 } // namespace
 
@@ -57,7 +68,43 @@ int ResultView::columnWidthTwips(int column) const { return widthsTwips_.at(colu
 void ResultView::setColumnWidthTwips(int column, int twips)
 {
     widthsTwips_.at(column - 1) = twips;
-    setColumnWidth(column - 1, Twips::toPixels(twips));
+    if (column == addressColumn || column == hostColumn)
+        applyWidths();
+    else
+        setColumnWidth(column - 1, Twips::toPixels(twips));
+}
+
+// The IP address and Hostname columns together keep their laid-out width;
+// the addresses take what they need of it.
+void ResultView::applyWidths()
+{
+    const int host = Twips::toPixels(widthsTwips_.at(hostColumn - 1));
+    const int lendable = std::max(0, host - Twips::toPixels(minHostTwips));
+    const int extra = std::min(addressExtra_, lendable);
+    setColumnWidth(addressColumn - 1, Twips::toPixels(widthsTwips_.at(addressColumn - 1)) + extra);
+    setColumnWidth(hostColumn - 1, host - extra);
+}
+
+// An address longer than any IPv4 text widens its column to the widest such
+// address (taking the width from the Hostname column) and shows in full in
+// its tooltip; when no row holds one any more the columns go back.
+void ResultView::fitAddressColumn(const ResultModel &model)
+{
+    const QFontMetrics metrics(font());
+    // the cell's own margins, as the item delegate draws them
+    const int margins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 4;
+    int widest = 0;
+    for (int row = 1; row <= model.rowCount(); ++row) {
+        const QString text = QString::fromStdString(model.cell(row, addressColumn - 1));
+        if (text.size() > longestIpv4Text)
+            widest = std::max(widest, metrics.horizontalAdvance(text) + margins);
+    }
+    const int base = Twips::toPixels(widthsTwips_.at(addressColumn - 1));
+    const int extra = std::max(0, widest - base);
+    if (extra != addressExtra_) {
+        addressExtra_ = extra;
+        applyWidths();
+    }
 }
 
 void ResultView::setHeaderText(int column, const QString &text)
@@ -76,6 +123,7 @@ void ResultView::showRows(const ResultModel &model)
             item = new QTreeWidgetItem(this);
         showRow(*item, model, row);
     }
+    fitAddressColumn(model);
 }
 
 void ResultView::showRow(QTreeWidgetItem &item, const ResultModel &model, int row)
@@ -85,4 +133,8 @@ void ResultView::showRow(QTreeWidgetItem &item, const ResultModel &model, int ro
         if (item.text(col) != text)
             item.setText(col, text);
     }
+    const QString address = item.text(addressColumn - 1);
+    const QString tip = address.size() > longestIpv4Text ? address : QString();
+    if (item.toolTip(addressColumn - 1) != tip)
+        item.setToolTip(addressColumn - 1, tip);
 }

@@ -22,5 +22,8 @@ public:
 
 private:
     void showRow(QTreeWidgetItem &item, const ResultModel &model, int row);
-    std::vector<int> widthsTwips_;
+    void fitAddressColumn(const ResultModel &model);
+    void applyWidths();
+    std::vector<int> widthsTwips_; // as the layout set them
+    int addressExtra_ = 0;         // pixels the IP address column borrows from Hostname
 };

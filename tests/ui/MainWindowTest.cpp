@@ -16,7 +16,9 @@
 #include <memory>
 
 #include "WindowFixture.h"
+#include "engine/ResultModel.h"
 #include "ui/FontFit.h"
+#include "ui/ResultView.h"
 #include "ui/Twips.h"
 
 namespace {
@@ -59,6 +61,7 @@ private slots:
     void layoutFollowsSize();
     void smallerThanLoadSnapsBack();
     void minimiseAndRestoreKeepTheLayout();
+    void longAddressesWidenTheirColumn();
 
     void optionsOkRetitlesAndClears_data();
     void optionsOkRetitlesAndClears();
@@ -423,6 +426,42 @@ void MainWindowTest::minimiseAndRestoreKeepTheLayout()
     for (int i = 0; i < names.size(); ++i)
         QCOMPARE(child<QWidget>(qPrintable(names[i]))->geometry(), before[i]);
     QCOMPARE(table()->columnWidth(2), hostColumn);
+}
+
+// An IPv6 address is readable whole: its column widens to it, taking the
+// width from the Hostname column, and its tooltip holds it. IPv4 rows, and
+// the table once the long addresses are gone, keep the laid-out widths.
+void MainWindowTest::longAddressesWidenTheirColumn()
+{
+    ResultView view(nullptr);
+    view.addColumns();
+    const int address = Twips::toPixels(1700), host = Twips::toPixels(3300);
+    ResultModel model;
+    model.addRow("  1");
+    model.setCell(1, 1, "255.255.255.255");
+    view.showRows(model);
+    QCOMPARE(view.columnWidth(1), address);
+    QCOMPARE(view.columnWidth(2), host);
+    QCOMPARE(view.topLevelItem(0)->toolTip(1), QString());
+
+    const QString longest = QStringLiteral("2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff");
+    model.addRow("  2");
+    model.setCell(2, 1, longest.toStdString());
+    view.showRows(model);
+    QVERIFY(view.columnWidth(1) > view.fontMetrics().horizontalAdvance(longest));
+    QCOMPARE(view.columnWidth(1) + view.columnWidth(2), address + host);
+    QCOMPARE(view.topLevelItem(1)->toolTip(1), longest);
+    QCOMPARE(view.topLevelItem(0)->toolTip(1), QString());
+    // The window's width changes go to the Hostname column, the loan stays.
+    const int widened = view.columnWidth(1);
+    view.setColumnWidthTwips(3, 3300 + 1500);
+    QCOMPARE(view.columnWidth(1), widened);
+    QCOMPARE(view.columnWidth(1) + view.columnWidth(2), address + Twips::toPixels(4800));
+
+    model.removeAllRows();
+    view.showRows(model);
+    QCOMPARE(view.columnWidth(1), address);
+    QCOMPARE(view.columnWidth(2), Twips::toPixels(4800));
 }
 
 void MainWindowTest::inOptions(const std::function<void(QDialog &)> &act)
