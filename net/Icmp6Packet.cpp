@@ -1,17 +1,43 @@
 #include "net/Icmp6Packet.h"
 
-#include "net/ControlMessages.h"
 #include "net/EchoService.h"
 
 #include <algorithm>
+#include <cstring>
 #include <ctime> // linux/errqueue.h needs timespec
 #include <linux/errqueue.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace Icmp6Packet {
 namespace {
 
-using ControlMessages::copyFrom;
+template <typename T> bool copyFrom(std::span<const uint8_t> bytes, T &value, size_t at = 0)
+{
+    if (bytes.size() < at + sizeof value)
+        return false;
+    std::memcpy(&value, bytes.data() + at, sizeof value);
+    return true;
+}
+
+// Calls visit(type, data) for each control message at IPPROTO_IPV6, in order.
+// The walk trusts no length: a message whose length runs past the bytes or
+// below its own header ends it. It copies instead of casting, as the bytes
+// need not be aligned.
+template <typename Visit> void forEachIpv6Message(std::span<const uint8_t> bytes, Visit visit)
+{
+    size_t at = 0;
+    while (bytes.size() - at >= sizeof(cmsghdr)) {
+        cmsghdr header;
+        std::memcpy(&header, bytes.data() + at, sizeof header);
+        if (header.cmsg_len < CMSG_LEN(0) || header.cmsg_len > bytes.size() - at)
+            return;
+        if (header.cmsg_level == IPPROTO_IPV6)
+            visit(header.cmsg_type, bytes.subspan(at + CMSG_LEN(0), header.cmsg_len - CMSG_LEN(0)));
+        // The last message's padding may be missing.
+        at += std::min(CMSG_ALIGN(header.cmsg_len), bytes.size() - at);
+    }
+}
 
 constexpr uint8_t nextHeaderFragment = 44;
 constexpr uint8_t nextHeaderIcmpv6 = 58;
@@ -57,7 +83,7 @@ bool sameHost(const std::optional<IpAddress> &address, const IpAddress &destinat
 Control readControl(std::span<const uint8_t> bytes)
 {
     Control control;
-    ControlMessages::forEach(bytes, IPPROTO_IPV6, [&control](int type, std::span<const uint8_t> data) {
+    forEachIpv6Message(bytes, [&control](int type, std::span<const uint8_t> data) {
         int hopLimit = 0;
         sock_extended_err error{};
         if (type == IPV6_HOPLIMIT && copyFrom(data, hopLimit)) {

@@ -63,8 +63,8 @@ inline Bytes icmpError(uint8_t type, uint8_t code, const Bytes &quote, uint16_t 
     return withChecksum(icmp);
 }
 
-// One control message as the kernel lays it out, padding included;
-// declared, when set, overrides cmsg_len.
+// One control message (IPPROTO_IP unless told) as the kernel lays it out,
+// padding included; declared, when set, overrides cmsg_len.
 inline Bytes cmsg(int type, const Bytes &data, size_t declared = 0, int level = IPPROTO_IP)
 {
     Bytes bytes(CMSG_SPACE(data.size()), 0);
