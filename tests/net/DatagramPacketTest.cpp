@@ -254,7 +254,9 @@ TEST(DatagramPacket, ControlMessagesAreReadOnlyWithinTheirBytes)
         EXPECT_EQ(reply->ttl, 0);
 
         const Bytes full = f.recvErr(f.timeExceeded());
-        EXPECT_FALSE(error(f, target, first(full, full.size() - 1)));
+        cmsghdr header;
+        std::memcpy(&header, full.data(), sizeof header);
+        EXPECT_FALSE(error(f, target, first(full, header.cmsg_len - 1))) << f.label;
         EXPECT_FALSE(error(f, target, f.rawRecvErr(16, 4096)));
         EXPECT_FALSE(error(f, target, f.rawRecvErr(16, 8))) << "below the header";
         // A length past all bytes ends the walk rather than wrapping around.
