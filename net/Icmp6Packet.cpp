@@ -63,15 +63,15 @@ struct Control {
     uint8_t hopLimit = 0;
 };
 
+// An IPv6 sockaddr at this offset; an IPv4 one is not an answer to an IPv6 probe.
 std::optional<IpAddress> addressOf(std::span<const uint8_t> bytes, size_t at = 0)
 {
-    sockaddr_in6 address{};
-    if (!copyFrom(bytes, address, at) || address.sin6_family != AF_INET6)
+    if (bytes.size() < at)
         return std::nullopt;
-    IpAddress::Ipv6Bytes raw;
-    std::copy(std::begin(address.sin6_addr.s6_addr), std::end(address.sin6_addr.s6_addr),
-              raw.begin());
-    return IpAddress::fromIpv6(raw, address.sin6_scope_id);
+    const auto address = IpAddress::fromSockaddr(bytes.subspan(at));
+    if (!address || !address->isIpv6())
+        return std::nullopt;
+    return address;
 }
 
 // The scope is the receiving side's: a quoted header carries none.

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <net/if.h>
+#include <netinet/in.h>
 
 namespace {
 
@@ -76,6 +77,46 @@ std::optional<IpAddress> IpAddress::parse(std::string_view text)
     if (inet_pton(AF_INET, whole.c_str(), &v4) == 1)
         return fromIpv4(v4.s_addr);
     return parseIpv6(whole);
+}
+
+socklen_t IpAddress::toSockaddr(sockaddr_storage &storage) const
+{
+    storage = {};
+    if (!ipv6_) {
+        sockaddr_in in{};
+        in.sin_family = AF_INET;
+        in.sin_addr.s_addr = ipv4();
+        std::memcpy(&storage, &in, sizeof in);
+        return sizeof in;
+    }
+    sockaddr_in6 in6{};
+    in6.sin6_family = AF_INET6;
+    std::copy(bytes_.begin(), bytes_.end(), in6.sin6_addr.s6_addr);
+    in6.sin6_scope_id = scope_;
+    std::memcpy(&storage, &in6, sizeof in6);
+    return sizeof in6;
+}
+
+// Copied, not cast: the bytes need not be aligned.
+std::optional<IpAddress> IpAddress::fromSockaddr(std::span<const uint8_t> bytes)
+{
+    sa_family_t family = AF_UNSPEC;
+    if (bytes.size() < sizeof family)
+        return std::nullopt;
+    std::memcpy(&family, bytes.data(), sizeof family);
+    if (family == AF_INET && bytes.size() >= sizeof(sockaddr_in)) {
+        sockaddr_in in;
+        std::memcpy(&in, bytes.data(), sizeof in);
+        return fromIpv4(in.sin_addr.s_addr);
+    }
+    if (family == AF_INET6 && bytes.size() >= sizeof(sockaddr_in6)) {
+        sockaddr_in6 in6;
+        std::memcpy(&in6, bytes.data(), sizeof in6);
+        Ipv6Bytes raw;
+        std::copy(std::begin(in6.sin6_addr.s6_addr), std::end(in6.sin6_addr.s6_addr), raw.begin());
+        return fromIpv6(raw, in6.sin6_scope_id);
+    }
+    return std::nullopt;
 }
 
 uint32_t IpAddress::ipv4() const

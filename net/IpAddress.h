@@ -3,8 +3,10 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <sys/socket.h>
 
 // One host address of either family. The engine, the address log and the
 // rows hold it, compare it and show its text without asking which family it
@@ -29,6 +31,12 @@ public:
     uint32_t ipv4() const;                          // network byte order; 0 for IPv6
     const Ipv6Bytes &ipv6() const { return bytes_; } // the first 4 hold an IPv4 address
     uint32_t scopeId() const { return scope_; }
+
+    // The socket address of this host (port 0), and its length.
+    socklen_t toSockaddr(sockaddr_storage &storage) const;
+    // The address in a sockaddr_in or sockaddr_in6 of these bytes; nothing
+    // for a shorter one or another family.
+    static std::optional<IpAddress> fromSockaddr(std::span<const uint8_t> bytes);
 
     // Dotted decimal, or RFC 5952 text (inet_ntop) with "%zone" when scoped.
     std::string text() const;

@@ -151,6 +151,11 @@ TEST(IpAddress, TypedTextsReadAsOneAddressWithCanonicalText)
         EXPECT_EQ(address->isUnicastHost(), c.unicast) << c.typed;
         EXPECT_EQ(address->headerBytes(), c.ipv6 ? 48 : 28) << c.typed;
         EXPECT_EQ(IpAddress::parse(address->text()), address) << c.typed;
+        sockaddr_storage storage;
+        const socklen_t length = address->toSockaddr(storage);
+        const auto *bytes = reinterpret_cast<const uint8_t *>(&storage);
+        EXPECT_EQ(IpAddress::fromSockaddr({bytes, length}), address) << c.typed;
+        EXPECT_FALSE(IpAddress::fromSockaddr({bytes, length - 1u})) << c.typed;
     }
     EXPECT_FALSE(IpAddress::parse(std::string(300, ':')));
     EXPECT_FALSE(IpAddress::parse(std::string("::1\0x", 5)));
