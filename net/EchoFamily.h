@@ -1,0 +1,33 @@
+#pragma once
+
+#include "net/IpAddress.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+// What the echo sockets need to know of one address family: one description
+// per family, picked once from the destination, so the socket code reads the
+// same for IPv4 and IPv6.
+struct EchoFamily {
+    int domain;   // AF_INET, AF_INET6
+    int protocol; // IPPROTO_ICMP, IPPROTO_ICMPV6
+    int level;    // of every option below: IPPROTO_IP, IPPROTO_IPV6
+    // Control messages of each send.
+    int hopLimit;     // IP_TTL, IPV6_HOPLIMIT
+    int trafficClass; // IP_TOS, IPV6_TCLASS
+    // Socket options.
+    int receiveHopLimit; // IP_RECVTTL, IPV6_RECVHOPLIMIT
+    int receiveErrors;   // IP_RECVERR, IPV6_RECVERR
+    int mtuDiscover;     // IP_MTU_DISCOVER, IPV6_MTU_DISCOVER
+    // IPV6_DONTFRAG; 0 for IPv4, where IP_PMTUDISC_PROBE sets DF itself.
+    int dontFragment;
+    // For messages: "AF_INET" or "AF_INET6", "IPPROTO_ICMP" or "IPPROTO_ICMPV6".
+    const char *domainName;
+    const char *protocolName;
+    // The echo request: IPv4's carries its checksum, the kernel fills ICMPv6's.
+    std::vector<uint8_t> (*buildRequest)(uint16_t id, uint16_t sequence,
+                                         std::span<const uint8_t> payload);
+
+    static const EchoFamily &of(const IpAddress &address);
+};
