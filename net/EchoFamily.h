@@ -30,4 +30,13 @@ struct EchoFamily {
                                          std::span<const uint8_t> payload);
 
     static const EchoFamily &of(const IpAddress &address);
+
+    // Sends one request to the address with this hop limit and traffic class,
+    // as control messages of the send itself. False with errno set on failure.
+    bool sendRequest(int fd, const IpAddress &to, std::span<const uint8_t> request, uint8_t hops,
+                     uint8_t trafficClass) const;
+    // On: the size goes on the wire unfragmented whatever the cached path MTU
+    // (a packet larger than the outgoing link fails with EMSGSIZE). Off: the
+    // kernel may fragment. False with errno set on failure.
+    bool setDontFragment(int fd, bool on) const;
 };
