@@ -1,5 +1,6 @@
 #include "engine/TraceEngine.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <memory>
@@ -98,6 +99,8 @@ void TraceEngine::stopClick()
 
 void TraceEngine::startClick()
 {
+    if (settingsRefused())
+        return;
     gone_ = false;
     ops_.setCommand1Caption("Stop");
     ops_.setCommand3Enabled(false);
@@ -119,6 +122,18 @@ void TraceEngine::startClick()
         return; // the window is closing: it gets no more calls
     stopSockets(ops_);
     endTrace();
+}
+
+// The Options dialog lets no number outside its range through; one that got
+// here by a fault would size packets and index the hop arrays wrongly.
+bool TraceEngine::settingsRefused()
+{
+    const std::string fault = settings.outOfRange();
+    if (fault.empty())
+        return false;
+    ops_.messageBox("The trace cannot start: " + fault + ". Correct it in Options.",
+                    MessageIcon::stop);
+    return true;
 }
 
 void TraceEngine::clearForStart()
@@ -504,6 +519,6 @@ uint32_t TraceEngine::timeoutMs() const
 
 const std::vector<uint8_t> &TraceEngine::payloadOf(int16_t size)
 {
-    payload_.resize(static_cast<size_t>(size), 'a');
+    payload_.resize(static_cast<size_t>(std::max<int16_t>(size, 0)), 'a');
     return payload_;
 }

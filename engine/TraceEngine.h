@@ -46,6 +46,7 @@ private:
 
     void stopClick();
     void startClick();
+    bool settingsRefused();
     void clearForStart();
     bool resolveTarget(uint32_t &targetAddr);
     bool refuseTarget(const std::string &dotted, uint32_t &targetAddr);
