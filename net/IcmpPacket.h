@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -27,6 +28,9 @@ struct Answer {
     uint32_t source = 0;     // responder, network byte order (raw packets only)
     uint8_t ttl = 0;         // arriving TTL (raw packets only)
     uint16_t nextHopMtu = 0; // from "fragmentation needed", else 0
+    // The kernel's receive stamp (CLOCK_REALTIME), from the socket's control
+    // messages rather than the packet.
+    std::optional<std::chrono::nanoseconds> arrival;
 };
 
 // RFC 1071 one's-complement sum of the bytes, complemented.

@@ -95,28 +95,34 @@ std::optional<IcmpPacket::Answer> error(const Bytes &name, const Bytes &control,
     return parseErrorQueueEntry(*Recvmsg(name, control, data), target, ourSeq);
 }
 
-TEST(DatagramPacket, ReplyGivesSourceFromNameAndTtlFromControl)
+TEST(DatagramPacket, ReplyGivesSourceFromNameAndTtlAndArrivalFromControl)
 {
-    const auto answer = parseReply(*Recvmsg(name(target), ttl(61), echo(0)), ourSeq);
+    const auto answer =
+        parseReply(*Recvmsg(name(target), ttl(61) + receiveStamp(1765000000, 123456789), echo(0)),
+                   ourSeq);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, IpStatus::success);
     EXPECT_EQ(answer->source, target);
     EXPECT_EQ(answer->ttl, 61);
+    EXPECT_EQ(answer->arrival, std::chrono::nanoseconds(1765000000'123456789));
+    EXPECT_FALSE(parseReply(*Recvmsg(name(target), ttl(61), echo(0)), ourSeq)->arrival);
     EXPECT_FALSE(parseReply(*Recvmsg(name(target), ttl(61), echo(0, ourSeq + 1)), ourSeq));
     EXPECT_FALSE(parseReply(*Recvmsg(name(target), ttl(61), echo(8)), ourSeq));
 }
 
 TEST(DatagramPacket, ErrorGivesOffenderStatusTtlAndNextHopMtu)
 {
-    // The kernel puts the TTL first; either order is read.
-    for (const Bytes &control :
-         {ttl(250) + recvErr({3, 4, 1400}), recvErr({3, 4, 1400}) + ttl(250)}) {
+    // The kernel puts the stamp first, then the TTL; any order is read.
+    const Bytes stamp = receiveStamp(1765000000, 5);
+    for (const Bytes &control : {stamp + ttl(250) + recvErr({3, 4, 1400}),
+                                 recvErr({3, 4, 1400}) + ttl(250) + stamp}) {
         const auto answer = error(name(target), control);
         ASSERT_TRUE(answer);
         EXPECT_EQ(answer->status, IpStatus::packetTooBig);
         EXPECT_EQ(answer->source, router);
         EXPECT_EQ(answer->ttl, 250);
         EXPECT_EQ(answer->nextHopMtu, 1400);
+        EXPECT_EQ(answer->arrival, std::chrono::nanoseconds(1765000000'000000005));
     }
     const auto timeExceeded = error(name(target), recvErr({11, 0, 1400}));
     ASSERT_TRUE(timeExceeded);
@@ -157,6 +163,9 @@ TEST(DatagramPacket, ControlMessagesAreReadOnlyWithinTheirBytes)
     const auto reply = parseReply(*Recvmsg(name(target), cutTtl, echo(0)), ourSeq);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->ttl, 0);
+
+    const Bytes cutStamp = first(receiveStamp(1, 0), CMSG_LEN(8)); // half a timespec
+    EXPECT_FALSE(parseReply(*Recvmsg(name(target), cutStamp, echo(0)), ourSeq)->arrival);
 
     const Bytes full = recvErr({});
     EXPECT_FALSE(error(name(target), first(full, full.size() - 1)));

@@ -5,6 +5,7 @@
 // corpus of the fuzz targets.
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <vector>
@@ -63,18 +64,25 @@ inline Bytes icmpError(uint8_t type, uint8_t code, const Bytes &quote, uint16_t 
     return withChecksum(icmp);
 }
 
-// One IPPROTO_IP control message as the kernel lays it out, padding
-// included; declared, when set, overrides cmsg_len.
-inline Bytes cmsg(int type, const Bytes &data, size_t declared = 0)
+// One control message (IPPROTO_IP unless told) as the kernel lays it out,
+// padding included; declared, when set, overrides cmsg_len.
+inline Bytes cmsg(int type, const Bytes &data, size_t declared = 0, int level = IPPROTO_IP)
 {
     Bytes bytes(CMSG_SPACE(data.size()), 0);
     cmsghdr header{};
     header.cmsg_len = declared ? declared : CMSG_LEN(data.size());
-    header.cmsg_level = IPPROTO_IP;
+    header.cmsg_level = level;
     header.cmsg_type = type;
     std::memcpy(bytes.data(), &header, sizeof header);
     std::copy(data.begin(), data.end(), bytes.begin() + CMSG_LEN(0));
     return bytes;
+}
+
+// The kernel's receive stamp (SO_TIMESTAMPNS) of a packet that arrived at
+// this CLOCK_REALTIME time.
+inline Bytes receiveStamp(time_t seconds, long nanoseconds)
+{
+    return cmsg(SCM_TIMESTAMPNS, bytesOf(timespec{seconds, nanoseconds}), 0, SOL_SOCKET);
 }
 
 } // namespace PacketBytes
