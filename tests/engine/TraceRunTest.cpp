@@ -373,3 +373,28 @@ TEST_F(TraceRun, AProbeInFlightWhenTheWindowClosesWritesNoRow)
     trace();
     EXPECT_EQ(engine.results.rowCount(), 1);
 }
+
+// The window stays live while the forward look-up waits; Stop then ends the
+// trace at once, as a stopped trace: no message, no probe, no history entry.
+TEST_F(TraceRun, StopDuringASlowForwardLookUpEndsTheTraceWithoutAProbe)
+{
+    path(1);
+    ops.setCombo1Text("slow.example");
+    net.addHost("slow.example", target);
+    net.setForwardIdleCalls(1000);
+    net.setIdleHook([this] {
+        ops.yield();
+        return !ops.closing();
+    });
+    ops.atYield(3, [this] { pressStop(); });
+    trace();
+    EXPECT_EQ(ops.yields(), 3);
+    EXPECT_EQ(net.requestCount(), 0u);
+    EXPECT_TRUE(ops.messages().empty());
+    EXPECT_TRUE(ops.history().empty());
+    EXPECT_EQ(ops.calls(), joined({startCalls, {"Command1.enabled 0"}, endCalls}));
+
+    ops.atYield(4, [] {}); // the next trace waits the look-up out and probes
+    trace();
+    EXPECT_EQ(mainTtls(), std::vector<int>{1});
+}
