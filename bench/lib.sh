@@ -1,6 +1,8 @@
 # Shared part of the benchmark scripts: root and build checks, a namespace test
 # network of the script's own (KV_PREFIX) that is torn down on every exit,
 # and small number helpers. Sourced after the script sets KV_PREFIX.
+# KV_RUN_PREFIX, when set, takes the place of the leading "kv-", as in the tests.
+[ -z "${KV_RUN_PREFIX:-}" ] || export KV_PREFIX="$KV_RUN_PREFIX${KV_PREFIX#kv-}"
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD_DIR:-$ROOT/build}
 TESTBED=$ROOT/tests/testbed/testbed.sh
@@ -39,7 +41,7 @@ machine() { echo "$(nproc) cores, $(free -g | awk '/^Mem/ { print $2 }') GiB, ke
 
 # ---- the window under Xvfb (display KV_DISPLAY, default :83)
 DISPLAY_NUM=${KV_DISPLAY:-:83}
-KORVALEN=$BUILD/korvalen
+KORVALEN=${KORVALEN:-$BUILD/korvalen} # another build of the program for a before/after
 x_pids=()
 X_TWMRC=/tmp/kv-bench-twmrc.$$
 x_tool() { timeout 10 env DISPLAY="$DISPLAY_NUM" "$@"; }
@@ -72,9 +74,10 @@ stop_x() {
     rm -f "$X_TWMRC"
 }
 
-# Starts the program in src with the window shown; sets KPID and KWIN.
+# Starts the program in src with the window shown; sets KPID and KWIN. Words
+# given go before the program (start_korvalen nice -n 19).
 start_korvalen() {
-    ip netns exec "${KV_PREFIX}src" env DISPLAY="$DISPLAY_NUM" "$KORVALEN" >/dev/null 2>&1 &
+    ip netns exec "${KV_PREFIX}src" env DISPLAY="$DISPLAY_NUM" "$@" "$KORVALEN" >/dev/null 2>&1 &
     KPID=$!
     at_exit stop_korvalen
     local i
@@ -127,6 +130,22 @@ start_trace() {
     typed "$1"
     click "$KWIN" 8040 240 1335 495           # Start
 }
+
+# Waits up to SECONDS for the trace to end (Copy is enabled again then) and
+# prints the report it copies.
+trace_report() { # trace_report SECONDS
+    local i text
+    printf 'none' | DISPLAY=$DISPLAY_NUM setsid xclip -i -selection clipboard >/dev/null 2>&1
+    for i in $(seq $(($1 * 2))); do
+        click "$KWIN" 8040 960 1335 495       # Copy to clipboard
+        text=$(x_tool xclip -o -selection clipboard 2>/dev/null | tr -d '\r') || true
+        [ -n "$text" ] && [ "$text" != none ] && { printf '%s\n' "$text"; return 0; }
+        sleep 0.3
+    done
+    fail "no report within $1 s"
+}
+# report_row REPORT HOP: Sent Best Avg Worst of the hop's row (names off, no MTU)
+report_row() { awk -v hop="$2" '/^Hop IP address/ { on = 1; next } on && $1 == hop { print $3, $6, $7, $8; exit }' <<<"$1"; }
 
 # Starts burst_rate in src before a burst of COUNT echo requests; wait_burst
 # sets RATE (probes per second) once the burst is through. Not in $(...): the

@@ -1,5 +1,6 @@
 #include "engine/TraceEngine.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "engine/WindowOps.h"
 #include "net/EchoService.h"
 #include "net/Module1.h"
+#include "net/Resolver.h"
 #include "net/Sockets.h"
 
 namespace {
@@ -87,17 +89,22 @@ void TraceEngine::resetResults()
     results.setNotes({});
     dbIndex = 0;
     hopNoted.fill(false);
+    forgetLateNames();
 }
 
-// A press during a trace only asks it to stop; the trace notices at its next check.
+// A press during a trace only asks it to stop; the trace notices at its next
+// check. A forward look-up in progress stops waiting at once.
 void TraceEngine::stopClick()
 {
     ops_.setCommand1Enabled(false);
     tracing = false;
+    resolver_.abandonForward();
 }
 
 void TraceEngine::startClick()
 {
+    if (settingsRefused())
+        return;
     gone_ = false;
     ops_.setCommand1Caption("Stop");
     ops_.setCommand3Enabled(false);
@@ -117,8 +124,21 @@ void TraceEngine::startClick()
     echo_.closeSpares();
     if (gone_)
         return; // the window is closing: it gets no more calls
+    deliverLateNames();
     stopSockets(ops_);
     endTrace();
+}
+
+// The Options dialog lets no number outside its range through; one that got
+// here by a fault would size packets and index the hop arrays wrongly.
+bool TraceEngine::settingsRefused()
+{
+    const std::string fault = settings.outOfRange();
+    if (fault.empty())
+        return false;
+    ops_.messageBox("The trace cannot start: " + fault + ". Correct it in Options.",
+                    MessageIcon::stop);
+    return true;
 }
 
 void TraceEngine::clearForStart()
@@ -129,6 +149,7 @@ void TraceEngine::clearForStart()
     dbIndex = 0;
     stats.reset();
     hopNoted.fill(false);
+    forgetLateNames();
 }
 
 // The forward look-up, the history and the reverse look-up of the target.
@@ -136,8 +157,8 @@ void TraceEngine::clearForStart()
 bool TraceEngine::resolveTarget(uint32_t &targetAddr)
 {
     const std::string dotted = Module1::hostToAddress(ops_.combo1Text(), resolver_, ops_);
-    if (windowGone())
-        return false;
+    if (windowGone() || !tracing)
+        return false; // Stop during the look-up: nothing to show, record or probe
     ops_.setText3(dotted);
     ops_.recordHistory();
     if (refuseTarget(dotted, targetAddr))
@@ -146,6 +167,7 @@ bool TraceEngine::resolveTarget(uint32_t &targetAddr)
         std::string name = Module1::addressToHost(dotted, resolver_, ops_);
         if (windowGone())
             return false;
+        awaitName(name, dotted, 0, false);
         ops_.setText2(name);
     }
     return true;
@@ -199,6 +221,7 @@ bool TraceEngine::probeHop(uint32_t targetAddr, uint32_t &lastReplyAddr)
     ops_.yield();
     if (windowGone())
         return false;
+    deliverLateNames();
     IcmpEchoReply reply;
     const uint32_t count = handle->sendEcho(targetAddr, payload, options, reply, timeoutMs());
     if (windowGone())
@@ -271,8 +294,10 @@ void TraceEngine::addReplyRow(int16_t hop, const std::string &s, int32_t rtt)
     if (gone_)
         return;
     results.setCell(hop, colHostname, name);
-    if (k > 0)
-        log.dbName[static_cast<size_t>(k)] = std::move(name);
+    if (k < 1)
+        return;
+    awaitName(name, s, k, true);
+    log.dbName[static_cast<size_t>(k)] = std::move(name);
 }
 
 void TraceEngine::updateReplyRow(int16_t hop, const std::string &s, int32_t rtt)
@@ -303,8 +328,10 @@ void TraceEngine::updateReplyRow(int16_t hop, const std::string &s, int32_t rtt)
     }
     // A new address's name shows from the hop's next reply on.
     std::string name = lookUpName(s);
-    if (!gone_)
-        log.dbName[static_cast<size_t>(k)] = std::move(name);
+    if (gone_)
+        return;
+    awaitName(name, s, k, false);
+    log.dbName[static_cast<size_t>(k)] = std::move(name);
 }
 
 // A reply at a hop whose several addresses are listed in the Notes box.
@@ -407,6 +434,55 @@ std::string TraceEngine::lookUpName(const std::string &dotted)
     return name;
 }
 
+// A look-up that came back empty may still find its name later.
+void TraceEngine::awaitName(const std::string &name, const std::string &dotted, int32_t k,
+                            bool inRow)
+{
+    if (name.empty())
+        nameWaits_.push_back({dotted, k, inRow});
+}
+
+void TraceEngine::deliverLateNames()
+{
+    for (const Resolver::LateName &late : resolver_.takeLateNames()) {
+        const std::string dotted = addressToText(late.address);
+        std::vector<NameWait> waiting;
+        for (NameWait &wait : nameWaits_) {
+            if (wait.dotted == dotted)
+                placeLateName(wait, late.name);
+            else
+                waiting.push_back(std::move(wait));
+        }
+        nameWaits_ = std::move(waiting);
+    }
+}
+
+// The name goes where it would have gone in time: the entry, the row while it
+// still shows that address (from its next reply on otherwise), the Notes box
+// for a hop with several addresses, or the target's Host name box.
+void TraceEngine::placeLateName(const NameWait &wait, const std::string &name)
+{
+    if (wait.k == 0) {
+        if (!ops_.closing())
+            ops_.setText2(name);
+        return;
+    }
+    const auto k = static_cast<size_t>(wait.k);
+    log.dbName[k] = name;
+    const int16_t hop = log.dbHop[k];
+    if (hopNoted[idx(hop)])
+        rebuildNotes();
+    else if (wait.inRow && results.cell(hop, colAddress) == wait.dotted)
+        results.setCell(hop, colHostname, name);
+}
+
+// After a reset no earlier look-up may name anything.
+void TraceEngine::forgetLateNames()
+{
+    nameWaits_.clear();
+    resolver_.takeLateNames();
+}
+
 // ---- path MTU search
 
 // Halves the interval of payload sizes between one known to pass and one known
@@ -463,6 +539,7 @@ TraceEngine::MtuOutcome TraceEngine::tryMtuSize(int16_t size, bool successSeen, 
         ops_.yield();
         if (windowGone())
             return MtuOutcome::failed;
+        deliverLateNames();
         handle.sendEcho(address, payload, options, reply, timeoutMs());
         if (windowGone())
             return MtuOutcome::failed;
@@ -504,6 +581,6 @@ uint32_t TraceEngine::timeoutMs() const
 
 const std::vector<uint8_t> &TraceEngine::payloadOf(int16_t size)
 {
-    payload_.resize(static_cast<size_t>(size), 'a');
+    payload_.resize(static_cast<size_t>(std::max<int16_t>(size, 0)), 'a');
     return payload_;
 }

@@ -31,6 +31,12 @@ public:
     // dialog: rows, maxhop, notes, dbIndex and hopNoted.
     void resetResults();
 
+    // Puts the names whose look-ups outlasted their wait where the row rules
+    // would have put them; names of look-ups made before the last reset go
+    // nowhere. The trace calls it at its yields, the window when told that a
+    // name came.
+    void deliverLateNames();
+
     TraceSettings &settings;
     ResultModel results;
     bool tracing = false;
@@ -44,8 +50,16 @@ public:
 private:
     enum class MtuOutcome { passes, tooBig, failed };
 
+    // A look-up that found no name in time, and where a late name goes.
+    struct NameWait {
+        std::string dotted;
+        int32_t k;  // the address-log entry to name; 0: the target's Host name box
+        bool inRow; // the Hostname cell of hop dbHop[k] shows it too, while it shows dotted
+    };
+
     void stopClick();
     void startClick();
+    bool settingsRefused();
     void clearForStart();
     bool resolveTarget(uint32_t &targetAddr);
     bool refuseTarget(const std::string &dotted, uint32_t &targetAddr);
@@ -68,6 +82,9 @@ private:
     void countReply(int32_t k);
     void rebuildNotes();
     std::string lookUpName(const std::string &dotted);
+    void awaitName(const std::string &name, const std::string &dotted, int32_t k, bool inRow);
+    void placeLateName(const NameWait &wait, const std::string &name);
+    void forgetLateNames();
 
     void findPathMtu(int16_t hop, uint32_t address, EchoHandle &handle, IcmpEchoReply &reply);
     MtuOutcome tryMtuSize(int16_t size, bool successSeen, uint32_t address, EchoHandle &handle,
@@ -83,4 +100,5 @@ private:
     WindowOps &ops_;
     bool gone_ = false;            // the window closed during this trace
     std::vector<uint8_t> payload_; // reused between probes: every byte is 'a'
+    std::vector<NameWait> nameWaits_;
 };

@@ -35,7 +35,8 @@ void checkReply(const DatagramPacket::Received &received)
         return;
     FUZZ_CHECK(answer->status == IpStatus::success);
     FUZZ_CHECK(answer->nextHopMtu == 0);
-    FUZZ_CHECK(answer->source == 0 || answer->source == nameAddress(received.name));
+    FUZZ_CHECK(answer->source == IpAddress()
+               || answer->source == IpAddress::fromIpv4(nameAddress(received.name)));
 }
 
 void checkError(const DatagramPacket::Received &received)

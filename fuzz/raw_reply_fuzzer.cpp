@@ -60,7 +60,7 @@ void checkAnswer(std::span<const uint8_t> packet, const std::optional<IcmpPacket
     FUZZ_CHECK(isKnownStatus(answer->status));
     FUZZ_CHECK(answer->status == IcmpPacket::statusFor(icmp[0], icmp[1]));
     FUZZ_CHECK((answer->status == IpStatus::success) == reply);
-    FUZZ_CHECK(answer->source == readAddress(packet, 12));
+    FUZZ_CHECK(answer->source == IpAddress::fromIpv4(readAddress(packet, 12)));
     FUZZ_CHECK(answer->ttl == packet[8]);
     const bool fragNeeded = icmp[0] == 3 && icmp[1] == 4;
     FUZZ_CHECK(answer->nextHopMtu == (fragNeeded ? read16(icmp, 6) : 0));

@@ -10,12 +10,12 @@ namespace {
 // As often as the echo service calls its idle hook while it waits for a reply.
 constexpr auto idleSlice = std::chrono::milliseconds(12);
 
+} // namespace
+
 // One look-up's completion flag, guarded by the shared mutex.
-struct Job {
+struct BoundedLookup::Job {
     bool done = false;
 };
-
-} // namespace
 
 struct BoundedLookup::Shared {
     std::mutex mutex;
@@ -34,11 +34,11 @@ size_t BoundedLookup::busyWorkers() const
     return shared_->busy;
 }
 
-bool BoundedLookup::runTask(std::function<void()> task, std::chrono::milliseconds deadline)
+std::shared_ptr<const BoundedLookup::Job> BoundedLookup::start(std::function<void()> task,
+                                                                Clock::time_point end)
 {
-    const Clock::time_point end = Clock::now() + deadline;
     if (!claimWorker(end))
-        return false;
+        return nullptr;
     auto job = std::make_shared<Job>();
     try {
         // The thread holds its own references: nothing it touches can go away under it.
@@ -56,9 +56,15 @@ bool BoundedLookup::runTask(std::function<void()> task, std::chrono::millisecond
     } catch (const std::system_error &) {
         std::lock_guard lock(shared_->mutex);
         --shared_->busy;
-        return false;
+        return nullptr;
     }
-    return waitUntil([&job] { return job->done; }, end);
+    return job;
+}
+
+bool BoundedLookup::wait(const std::shared_ptr<const Job> &job, Clock::time_point end,
+                         const KeepWaiting &keepWaiting)
+{
+    return waitUntil([&job] { return job->done; }, end, keepWaiting);
 }
 
 // Takes one of the maxWorkers places, waiting for one to come free.
@@ -79,18 +85,22 @@ bool BoundedLookup::claimWorker(Clock::time_point end)
 
 // Waits until ready() (called with the lock held) or the deadline, calling
 // the idle hook between slices without the lock, so the hook may do anything.
-bool BoundedLookup::waitUntil(const std::function<bool()> &ready, Clock::time_point end)
+bool BoundedLookup::waitUntil(const std::function<bool()> &ready, Clock::time_point end,
+                              const KeepWaiting &keepWaiting)
 {
     for (;;) {
         {
             std::unique_lock lock(shared_->mutex);
-            const Clock::time_point until = idle_ ? std::min(end, Clock::now() + idleSlice) : end;
+            const bool sliced = idle_ || keepWaiting;
+            const Clock::time_point until = sliced ? std::min(end, Clock::now() + idleSlice) : end;
             if (shared_->changed.wait_until(lock, until, ready))
                 return true;
         }
         if (Clock::now() >= end)
             return false;
         if (idle_ && !idle_())
+            return false;
+        if (keepWaiting && !keepWaiting())
             return false;
     }
 }

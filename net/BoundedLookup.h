@@ -25,16 +25,32 @@ public:
 
     void setIdleHook(IdleHook hook) { idle_ = std::move(hook); }
 
+    // The completion of one task; any number of waits may share it.
+    struct Job;
+    // Returning false ends a wait at once (the user stopped what waits).
+    using KeepWaiting = std::function<bool()>;
+
     // The result of work, or nothing when the deadline passed first, the idle
-    // hook gave up, no thread could be started, or work threw.
+    // hook or keepWaiting gave up, no thread could be started, or work threw.
     template <typename T>
-    std::optional<T> run(std::function<T()> work, std::chrono::milliseconds deadline)
+    std::optional<T> run(std::function<T()> work, std::chrono::milliseconds deadline,
+                         const KeepWaiting &keepWaiting = {})
     {
         auto result = std::make_shared<std::optional<T>>();
-        if (!runTask([work = std::move(work), result] { *result = work(); }, deadline))
+        const Clock::time_point end = Clock::now() + deadline;
+        const auto job = start([work = std::move(work), result] { *result = work(); }, end);
+        if (!job || !wait(job, end, keepWaiting))
             return std::nullopt;
         return std::move(*result);
     }
+
+    // Starts task on a worker, waiting until end for one to come free; null
+    // when none did or no thread could be started.
+    std::shared_ptr<const Job> start(std::function<void()> task, Clock::time_point end);
+    // True once the job's task has returned; false when end came first or the
+    // idle hook or keepWaiting gave up. The job runs on either way.
+    bool wait(const std::shared_ptr<const Job> &job, Clock::time_point end,
+              const KeepWaiting &keepWaiting = {});
 
     // Worker threads that have not finished yet, abandoned ones included.
     size_t busyWorkers() const;
@@ -42,9 +58,9 @@ public:
 private:
     struct Shared;
 
-    bool runTask(std::function<void()> task, std::chrono::milliseconds deadline);
     bool claimWorker(Clock::time_point end);
-    bool waitUntil(const std::function<bool()> &ready, Clock::time_point end);
+    bool waitUntil(const std::function<bool()> &ready, Clock::time_point end,
+                   const KeepWaiting &keepWaiting = {});
 
     std::shared_ptr<Shared> shared_;
     size_t maxWorkers_;

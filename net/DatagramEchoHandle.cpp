@@ -46,7 +46,7 @@ DatagramEchoHandle::open(std::shared_ptr<const EchoService::IdleHook> idleHook)
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0)
         return nullptr;
-    if (!setUp(fd)) {
+    if (!setUp(fd) || !enableReceiveStamps(fd)) {
         const int error = errno;
         close(fd);
         errno = error;

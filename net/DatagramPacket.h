@@ -20,7 +20,8 @@ struct Received {
 };
 
 // An echo reply of this sequence; the replying address is msg_name, the
-// arriving TTL comes with the IP_TTL control message.
+// arriving TTL comes with the IP_TTL control message and the kernel's receive
+// stamp with SCM_TIMESTAMPNS (on an error-queue entry too).
 std::optional<IcmpPacket::Answer> parseReply(const Received &received, uint16_t sequence);
 
 // An error-queue entry: an ICMP error (IP_RECVERR control message of ICMP

@@ -1,43 +1,15 @@
 #include "net/Icmp6Packet.h"
 
+#include "net/ControlMessages.h"
 #include "net/EchoService.h"
 
 #include <algorithm>
-#include <cstring>
 #include <ctime> // linux/errqueue.h needs timespec
 #include <linux/errqueue.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 
 namespace Icmp6Packet {
 namespace {
-
-template <typename T> bool copyFrom(std::span<const uint8_t> bytes, T &value, size_t at = 0)
-{
-    if (bytes.size() < at + sizeof value)
-        return false;
-    std::memcpy(&value, bytes.data() + at, sizeof value);
-    return true;
-}
-
-// Calls visit(type, data) for each control message at IPPROTO_IPV6, in order.
-// The walk trusts no length: a message whose length runs past the bytes or
-// below its own header ends it. It copies instead of casting, as the bytes
-// need not be aligned.
-template <typename Visit> void forEachIpv6Message(std::span<const uint8_t> bytes, Visit visit)
-{
-    size_t at = 0;
-    while (bytes.size() - at >= sizeof(cmsghdr)) {
-        cmsghdr header;
-        std::memcpy(&header, bytes.data() + at, sizeof header);
-        if (header.cmsg_len < CMSG_LEN(0) || header.cmsg_len > bytes.size() - at)
-            return;
-        if (header.cmsg_level == IPPROTO_IPV6)
-            visit(header.cmsg_type, bytes.subspan(at + CMSG_LEN(0), header.cmsg_len - CMSG_LEN(0)));
-        // The last message's padding may be missing.
-        at += std::min(CMSG_ALIGN(header.cmsg_len), bytes.size() - at);
-    }
-}
 
 constexpr uint8_t nextHeaderFragment = 44;
 constexpr uint8_t nextHeaderIcmpv6 = 58;
@@ -56,19 +28,10 @@ uint32_t read32(std::span<const uint8_t> bytes, size_t at)
     return static_cast<uint32_t>(read16(bytes, at)) << 16 | read16(bytes, at + 2);
 }
 
-// What the control messages of one recvmsg carried.
-struct Control {
-    std::optional<sock_extended_err> error;
-    std::optional<IpAddress> offender;
-    uint8_t hopLimit = 0;
-};
-
-// An IPv6 sockaddr at this offset; an IPv4 one is not an answer to an IPv6 probe.
-std::optional<IpAddress> addressOf(std::span<const uint8_t> bytes, size_t at = 0)
+// An IPv6 sockaddr; an IPv4 one is not an answer to an IPv6 probe.
+std::optional<IpAddress> addressOf(std::span<const uint8_t> bytes)
 {
-    if (bytes.size() < at)
-        return std::nullopt;
-    const auto address = IpAddress::fromSockaddr(bytes.subspan(at));
+    const auto address = IpAddress::fromSockaddr(bytes);
     if (!address || !address->isIpv6())
         return std::nullopt;
     return address;
@@ -78,22 +41,6 @@ std::optional<IpAddress> addressOf(std::span<const uint8_t> bytes, size_t at = 0
 bool sameHost(const std::optional<IpAddress> &address, const IpAddress &destination)
 {
     return address && address->isIpv6() && address->ipv6() == destination.ipv6();
-}
-
-Control readControl(std::span<const uint8_t> bytes)
-{
-    Control control;
-    forEachIpv6Message(bytes, [&control](int type, std::span<const uint8_t> data) {
-        int hopLimit = 0;
-        sock_extended_err error{};
-        if (type == IPV6_HOPLIMIT && copyFrom(data, hopLimit)) {
-            control.hopLimit = static_cast<uint8_t>(hopLimit);
-        } else if (type == IPV6_RECVERR && copyFrom(data, error)) {
-            control.error = error;
-            control.offender = addressOf(data, sizeof(sock_extended_err));
-        }
-    });
-    return control;
 }
 
 uint32_t unreachableStatus(uint8_t code)
@@ -186,8 +133,9 @@ std::optional<Answer> parseDatagramReply(const DatagramPacket::Received &receive
 {
     if (!isReply(received.data, std::nullopt, sequence))
         return std::nullopt;
-    return Answer{IpStatus::success, addressOf(received.name).value_or(IpAddress()),
-                  readControl(received.control).hopLimit, 0};
+    const auto control = ControlMessages::read(received.control);
+    return Answer{IpStatus::success, addressOf(received.name).value_or(IpAddress()), control.ttl,
+                  0, control.arrival};
 }
 
 std::optional<Answer> parseErrorQueueEntry(const DatagramPacket::Received &received,
@@ -197,14 +145,15 @@ std::optional<Answer> parseErrorQueueEntry(const DatagramPacket::Received &recei
     // quoted destination is ours to check, as msg_name.
     if (!sameHost(addressOf(received.name), destination))
         return std::nullopt;
-    const Control control = readControl(received.control);
+    const auto control = ControlMessages::read(received.control);
     if (!control.error || control.error->ee_origin != SO_EE_ORIGIN_ICMP6
         || !isErrorType(control.error->ee_type)
         || !isOurRequest(received.data, std::nullopt, sequence))
         return std::nullopt;
     const sock_extended_err &error = *control.error;
-    return Answer{statusFor(error.ee_type, error.ee_code), control.offender.value_or(IpAddress()),
-                  control.hopLimit, mtuOf(error.ee_type, error.ee_info)};
+    const IpAddress router = control.offender.isIpv6() ? control.offender : IpAddress();
+    return Answer{statusFor(error.ee_type, error.ee_code), router, control.ttl,
+                  mtuOf(error.ee_type, error.ee_info), control.arrival};
 }
 
 std::optional<Answer> parseRawMessage(const DatagramPacket::Received &received,
@@ -219,8 +168,9 @@ std::optional<Answer> parseRawMessage(const DatagramPacket::Received &received,
         && !(isErrorType(type)
              && quotesOurRequest(icmp.subspan(icmpHeaderSize), destination, id, sequence)))
         return std::nullopt;
+    const auto control = ControlMessages::read(received.control);
     return Answer{statusFor(type, icmp[1]), addressOf(received.name).value_or(IpAddress()),
-                  readControl(received.control).hopLimit, mtuOf(type, read32(icmp, 4))};
+                  control.ttl, mtuOf(type, read32(icmp, 4)), control.arrival};
 }
 
 } // namespace Icmp6Packet

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/DatagramPacket.h"
+#include "net/IcmpPacket.h"
 #include "net/IpAddress.h"
 
 #include <cstdint>
@@ -25,13 +26,8 @@ inline constexpr uint8_t typeEchoReply = 129;
 inline constexpr size_t icmpHeaderSize = 8;
 inline constexpr size_t ipv6HeaderSize = 40;
 
-// The answer to one request, as read from one recvmsg.
-struct Answer {
-    uint32_t status = 0;     // IpStatus code
-    IpAddress source;        // the host or router that answered
-    uint8_t hopLimit = 0;    // as the answer arrived; 0 when not given
-    uint16_t nextHopMtu = 0; // from a Packet Too Big, else 0
-};
+// The answer is the same as for IPv4: its ttl is the hop limit.
+using Answer = IcmpPacket::Answer;
 
 // Echo request: type 128, code 0, id, sequence, payload. The checksum stays 0:
 // it covers the IPv6 addresses, and the kernel fills it on both sockets.

@@ -66,12 +66,12 @@ std::optional<Answer> parseRawIcmp(std::span<const uint8_t> icmp, uint32_t desti
     if (type == typeEchoReply) {
         if (icmp[1] != 0 || read16(icmp, 4) != id || read16(icmp, 6) != sequence)
             return std::nullopt;
-        return Answer{IpStatus::success, 0, 0, 0};
+        return Answer{IpStatus::success, {}, 0, 0, std::nullopt};
     }
     if (!isErrorType(type)
         || !quotesOurRequest(icmp.subspan(icmpHeaderSize), destination, id, sequence))
         return std::nullopt;
-    Answer answer{statusFor(type, icmp[1]), 0, 0, 0};
+    Answer answer{statusFor(type, icmp[1]), {}, 0, 0, std::nullopt};
     if (type == typeDestUnreachable && icmp[1] == codeFragNeeded)
         answer.nextHopMtu = read16(icmp, 6);
     return answer;
@@ -141,7 +141,7 @@ std::optional<Answer> parseDatagramReply(std::span<const uint8_t> icmp, uint16_t
     if (icmp.size() < icmpHeaderSize || icmp[0] != typeEchoReply || icmp[1] != 0
         || read16(icmp, 6) != sequence)
         return std::nullopt;
-    return Answer{IpStatus::success, 0, 0, 0};
+    return Answer{IpStatus::success, {}, 0, 0, std::nullopt};
 }
 
 std::optional<Answer> parseRawPacket(std::span<const uint8_t> packet, uint32_t destination,
@@ -157,7 +157,7 @@ std::optional<Answer> parseRawPacket(std::span<const uint8_t> packet, uint32_t d
     const auto icmp = packet.subspan(headerLength, totalLength - headerLength);
     auto answer = parseRawIcmp(icmp, destination, id, sequence);
     if (answer) {
-        answer->source = readAddress(packet, 12);
+        answer->source = IpAddress::fromIpv4(readAddress(packet, 12));
         answer->ttl = packet[8];
     }
     return answer;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "net/IpAddress.h"
+
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -21,12 +24,15 @@ inline constexpr uint8_t codeFragNeeded = 4;
 inline constexpr size_t icmpHeaderSize = 8;
 inline constexpr size_t minIpHeaderSize = 20;
 
-// The answer to one request, as read from one packet.
+// The answer to one request, as read from one packet, of either family.
 struct Answer {
     uint32_t status = 0;     // IpStatus code
-    uint32_t source = 0;     // responder, network byte order (raw packets only)
-    uint8_t ttl = 0;         // arriving TTL (raw packets only)
+    IpAddress source;        // responder; 0.0.0.0 when not known
+    uint8_t ttl = 0;         // arriving TTL or hop limit, 0 when not known
     uint16_t nextHopMtu = 0; // from "fragmentation needed", else 0
+    // The kernel's receive stamp (CLOCK_REALTIME), from the socket's control
+    // messages rather than the packet.
+    std::optional<std::chrono::nanoseconds> arrival;
 };
 
 // RFC 1071 one's-complement sum of the bytes, complemented.

@@ -1,5 +1,7 @@
 #include "net/RawEchoHandle.h"
 
+#include "net/ControlMessages.h"
+
 #include <cerrno>
 #include <iterator>
 #include <linux/filter.h>
@@ -58,7 +60,7 @@ std::unique_ptr<RawEchoHandle> RawEchoHandle::open(std::shared_ptr<const EchoSer
     if (fd < 0)
         return nullptr;
     const uint16_t id = randomWord();
-    if (!setFilter(fd) || !setIdFilter(fd, id)) {
+    if (!setFilter(fd) || !setIdFilter(fd, id) || !enableReceiveStamps(fd)) {
         const int error = errno;
         close(fd);
         errno = error;
@@ -79,8 +81,11 @@ void RawEchoHandle::discardStale()
 std::optional<SocketEchoHandle::Match> RawEchoHandle::readReady(short, uint32_t destination,
                                                                 uint16_t sequence)
 {
+    alignas(cmsghdr) char controlBuffer[128];
     for (int i = 0; i < maxReadsPerWake; ++i) {
-        const ssize_t length = recv(fd(), buffer().data(), buffer().size(), MSG_DONTWAIT);
+        iovec data{buffer().data(), buffer().size()};
+        msghdr message{nullptr, 0, &data, 1, controlBuffer, sizeof controlBuffer, 0};
+        const ssize_t length = recvmsg(fd(), &message, MSG_DONTWAIT);
         if (length < 0) {
             if (errno == EAGAIN || errno == EINTR)
                 return std::nullopt;
@@ -88,8 +93,11 @@ std::optional<SocketEchoHandle::Match> RawEchoHandle::readReady(short, uint32_t 
         }
         const auto receivedAt = Clock::now();
         const auto packet = std::span<const uint8_t>(buffer().data(), static_cast<size_t>(length));
-        if (auto answer = IcmpPacket::parseRawPacket(packet, destination, id(), sequence))
+        if (auto answer = IcmpPacket::parseRawPacket(packet, destination, id(), sequence)) {
+            const auto *control = reinterpret_cast<const uint8_t *>(controlBuffer);
+            answer->arrival = ControlMessages::read({control, message.msg_controllen}).arrival;
             return Match{*answer, receivedAt};
+        }
     }
     return std::nullopt;
 }

@@ -1,5 +1,7 @@
 #include "net/SocketEchoHandle.h"
 
+#include "net/RoundTrip.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -53,20 +55,38 @@ uint32_t SocketEchoHandle::sendEcho(uint32_t destination, std::span<const uint8_
         discardStale();
     used_ = true;
     const auto request = IcmpPacket::buildEchoRequest(id_, sequence, payload);
-    const auto sentAt = Clock::now();
     if (!transmitDespitePendingErrors(destination, request, options))
         return sendFailed(errno, reply);
-    const auto match =
-        awaitAnswer(destination, sequence, sentAt + std::chrono::milliseconds(timeoutMs));
+    const auto timeout = std::chrono::milliseconds(timeoutMs);
+    const auto match = awaitAnswer(destination, sequence, sentAt_ + timeout);
     if (!match)
         return finish(reply, IpStatus::reqTimedOut);
+    return answered(*match, reply, timeout);
+}
+
+// Judged by when the answer arrived, not by when it was read: one that came
+// in time is an answer even when the wait read it after the deadline, and
+// the time is whole milliseconds, truncated, as the Windows ICMP API gives it.
+uint32_t SocketEchoHandle::answered(const Match &match, IcmpEchoReply &reply,
+                                    Clock::duration timeout)
+{
+    const auto roundTrip =
+        RoundTrip::measure(match.answer.arrival, sentReal_, match.receivedAt - sentAt_, timeout);
+    if (roundTrip > timeout)
+        return finish(reply, IpStatus::reqTimedOut);
     reply.replyCount = 1;
-    reply.address = match->answer.source;
-    reply.status = match->answer.status;
+    reply.address = match.answer.source.ipv4();
+    reply.status = match.answer.status;
     reply.roundTripTime = static_cast<uint32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(match->receivedAt - sentAt).count());
-    reply.ttl = match->answer.ttl;
+        std::chrono::duration_cast<std::chrono::milliseconds>(roundTrip).count());
+    reply.ttl = match.answer.ttl;
     return reply.replyCount;
+}
+
+bool SocketEchoHandle::enableReceiveStamps(int fd)
+{
+    const int on = 1;
+    return setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0;
 }
 
 // Late replies and errors of earlier requests, or the socket error such an
@@ -112,6 +132,9 @@ bool SocketEchoHandle::transmit(uint32_t destination, std::span<const uint8_t> r
         std::memcpy(CMSG_DATA(entry), &value[1], sizeof(int));
         entry = CMSG_NXTHDR(&message, entry);
     }
+    // Both clocks as close to the send as a user-space stamp gets.
+    sentAt_ = Clock::now();
+    sentReal_ = std::chrono::system_clock::now().time_since_epoch();
     return sendmsg(fd_, &message, 0) >= 0;
 }
 
@@ -189,13 +212,15 @@ SocketEchoHandle::awaitAnswer(uint32_t destination, uint16_t sequence, Clock::ti
     auto idleDue = Clock::now() + idleSlice;
     for (;;) {
         auto now = Clock::now();
-        if (now >= deadline)
-            return std::nullopt;
+        if (now >= deadline) // what came in time may still wait to be read
+            return readReady(POLLIN | POLLERR, destination, sequence);
         if (idle && now >= idleDue) {
             if (!callIdleHook())
                 return std::nullopt;
-            now = Clock::now();
-            idleDue = now + idleSlice;
+            // read what arrived during the slice before the deadline is judged
+            if (auto match = readReady(POLLIN | POLLERR, destination, sequence))
+                return match;
+            idleDue = Clock::now() + idleSlice;
             continue;
         }
         const auto wakeAt = idle ? std::min(deadline, idleDue) : deadline;

@@ -9,7 +9,8 @@
 #include <span>
 
 // What both socket backends share: the socket, the per-send options, the
-// sequence numbers and the wait for the answer on the monotonic clock.
+// sequence numbers, the wait for the answer on the monotonic clock and the
+// round-trip time from the kernel's receive stamp (SO_TIMESTAMPNS).
 class SocketEchoHandle : public EchoHandle {
 public:
     using Clock = std::chrono::steady_clock;
@@ -26,7 +27,8 @@ public:
     uint16_t id() const { return id_; }
 
 protected:
-    // One matching answer and the time right after the call that read it.
+    // One matching answer (with the kernel's receive stamp where it came
+    // with one) and the time right after the call that read it.
     struct Match {
         IcmpPacket::Answer answer;
         Clock::time_point receivedAt;
@@ -36,6 +38,8 @@ protected:
     static constexpr int maxReadsPerWake = 64;
 
     int fd() const { return fd_; }
+    // Asks for the kernel's receive stamp on every packet, error-queue entries too.
+    static bool enableReceiveStamps(int fd);
     std::span<uint8_t> buffer() { return {buffer_.get(), bufferSize}; }
     // Random 16 bits: ids and first sequence numbers of new sockets.
     static uint16_t randomWord();
@@ -57,6 +61,7 @@ private:
     bool hasLeftovers() const;
     bool applyOptions(const IpOptionInformation &options, bool clearError);
     uint32_t finish(IcmpEchoReply &reply, uint32_t status);
+    uint32_t answered(const Match &match, IcmpEchoReply &reply, Clock::duration timeout);
     uint32_t sendFailed(int error, IcmpEchoReply &reply);
     std::optional<Match> awaitAnswer(uint32_t destination, uint16_t sequence,
                                      Clock::time_point deadline);
@@ -74,5 +79,9 @@ private:
     std::shared_ptr<const EchoService::IdleHook> idleHook_;
     std::unique_ptr<uint8_t[]> buffer_;
     Applied applied_;
+    // When the request went out, on both clocks: the monotonic one for the
+    // deadline, the real-time one (the receive stamps' clock) for the time.
+    Clock::time_point sentAt_;
+    std::chrono::nanoseconds sentReal_{};
     bool used_ = false;
 };

@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <utility>
 #include <vector>
 
 #include "net/Sockets.h"
+#include "net/ValidText.h"
 
 namespace {
 
@@ -29,7 +33,8 @@ bool malformedAddress(const std::string &host)
                        [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
 }
 
-// The first address getaddrinfo gives: the first one the resolver returned.
+// The first address getaddrinfo gives, as ping traces it: glibc sorts a
+// host's addresses by the rules of RFC 6724, tuned by /etc/gai.conf.
 std::optional<Bytes> lookUpName(const std::string &host)
 {
     addrinfo hints{};
@@ -69,6 +74,38 @@ std::string lookUpAddress(uint32_t address)
 
 } // namespace
 
+// One address's reverse look-up, shared by its worker and whoever waits for it.
+struct SystemResolver::Reverse {
+    std::shared_ptr<const BoundedLookup::Job> job;
+    std::string name;
+    bool finished = false;
+    bool abandoned = false; // a wait gave up on it: its name, if any, comes late
+};
+
+struct SystemResolver::Names {
+    std::mutex mutex;
+    std::map<uint32_t, std::shared_ptr<Reverse>> inFlight;
+    std::vector<LateName> late;
+    LateNameHook hook;
+
+    // On the worker, as its look-up ends.
+    void finish(const std::shared_ptr<Reverse> &reverse, uint32_t address, std::string name)
+    {
+        std::lock_guard lock(mutex);
+        reverse->name = std::move(name);
+        reverse->finished = true;
+        if (const auto it = inFlight.find(address); it != inFlight.end() && it->second == reverse)
+            inFlight.erase(it);
+        if (!reverse->abandoned || reverse->name.empty())
+            return;
+        late.push_back({address, reverse->name});
+        if (hook)
+            hook();
+    }
+};
+
+SystemResolver::SystemResolver() : names_(std::make_shared<Names>()) {}
+
 // A literal address is read here, by the parser inet_addr uses, so the dotted
 // text given back parses to the same address again; only names go to the resolver.
 std::optional<Bytes> SystemResolver::firstIpv4(const std::string &host)
@@ -77,13 +114,66 @@ std::optional<Bytes> SystemResolver::firstIpv4(const std::string &host)
         return bytesOf(*address);
     if (host.empty() || malformedAddress(host) || host.find('\0') != std::string::npos)
         return std::nullopt;
-    std::optional<std::optional<Bytes>> found = lookups_.run<std::optional<Bytes>>(
-        [host] { return lookUpName(host); }, forwardDeadline);
-    return found ? *found : std::nullopt;
+    forwardAbandoned_ = false;
+    auto found = std::make_shared<std::optional<Bytes>>();
+    const auto forever = BoundedLookup::Clock::time_point::max();
+    const auto job = lookups_.start([host, found] { *found = lookUpName(host); }, forever);
+    if (!job || !lookups_.wait(job, forever, [this] { return !forwardAbandoned_; }))
+        return std::nullopt;
+    return *found;
 }
 
 std::string SystemResolver::officialName(uint32_t address)
 {
-    return lookups_.run<std::string>([address] { return lookUpAddress(address); }, reverseDeadline)
-        .value_or(std::string());
+    const auto end = BoundedLookup::Clock::now() + reverseDeadline;
+    const std::shared_ptr<Reverse> reverse = reverseFor(address, end);
+    if (!reverse)
+        return {};
+    lookups_.wait(reverse->job, end);
+    std::lock_guard lock(names_->mutex);
+    if (reverse->finished)
+        return reverse->name;
+    reverse->abandoned = true;
+    return {};
+}
+
+// The look-up of the address in flight, or a new one; null when none can start.
+std::shared_ptr<SystemResolver::Reverse>
+SystemResolver::reverseFor(uint32_t address, BoundedLookup::Clock::time_point end)
+{
+    auto reverse = std::make_shared<Reverse>();
+    {
+        std::lock_guard lock(names_->mutex);
+        const auto [it, added] = names_->inFlight.emplace(address, reverse);
+        if (!added)
+            return it->second->job ? it->second : nullptr;
+    }
+    reverse->job = lookups_.start(
+        [names = names_, reverse, address] {
+            std::string name;
+            try {
+                name = validText(lookUpAddress(address));
+            } catch (...) {
+                // found nothing; the entry must still leave the flight list
+            }
+            names->finish(reverse, address, std::move(name));
+        },
+        end);
+    if (!reverse->job) {
+        std::lock_guard lock(names_->mutex);
+        names_->inFlight.erase(address);
+    }
+    return reverse->job ? reverse : nullptr;
+}
+
+std::vector<Resolver::LateName> SystemResolver::takeLateNames()
+{
+    std::lock_guard lock(names_->mutex);
+    return std::exchange(names_->late, {});
+}
+
+void SystemResolver::setLateNameHook(LateNameHook hook)
+{
+    std::lock_guard lock(names_->mutex);
+    names_->hook = std::move(hook);
 }

@@ -1,27 +1,40 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 
 #include "net/BoundedLookup.h"
 #include "net/Resolver.h"
 
 // Look-ups through the C library's resolver (hosts file, DNS, as nsswitch
-// says). Name look-ups run on a worker thread with a deadline of their own,
-// whatever resolv.conf sets: a name server that never answers makes a
-// look-up find nothing after the deadline instead of stalling the trace.
+// says), on worker threads while the window keeps processing its events.
+// The forward look-up waits as long as the C library does (its own time-outs
+// in resolv.conf end it) unless abandoned. A reverse look-up waits at most
+// reverseDeadline, whatever resolv.conf sets; a name that comes after that is
+// kept for takeLateNames(). Only one look-up per address runs at a time: a
+// second one waits for the first one's answer.
 class SystemResolver : public Resolver {
 public:
-    // A forward look-up runs once per Start; this covers the C library's
-    // default of two 5-second tries at one name server.
-    static constexpr std::chrono::milliseconds forwardDeadline{10'000};
     // A reverse look-up runs for every new address of a trace; it costs at
     // most what one lost probe costs at the default time-out.
     static constexpr std::chrono::milliseconds reverseDeadline{2'000};
 
+    SystemResolver();
+
     std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &host) override;
     std::string officialName(uint32_t address) override;
     void setIdleHook(IdleHook hook) override { lookups_.setIdleHook(std::move(hook)); }
+    void abandonForward() override { forwardAbandoned_ = true; }
+    std::vector<LateName> takeLateNames() override;
+    void setLateNameHook(LateNameHook hook) override;
 
 private:
+    struct Reverse;
+    struct Names;
+
+    std::shared_ptr<Reverse> reverseFor(uint32_t address, BoundedLookup::Clock::time_point end);
+
     BoundedLookup lookups_;
+    std::shared_ptr<Names> names_; // shared with the workers, which may outlive this
+    bool forwardAbandoned_ = false;
 };

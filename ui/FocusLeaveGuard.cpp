@@ -1,5 +1,6 @@
 #include "ui/FocusLeaveGuard.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -26,10 +27,18 @@ FocusLeaveGuard::FocusLeaveGuard(QWidget &window, QList<QWidget *> fields, Check
     : QObject(&window), window_(window), fields_(std::move(fields)), check_(std::move(check))
 {
     // Qt moves the focus to a clicked widget before that widget's own filters
-    // see the press; only the window's QWindow sees it in time.
+    // see the press; only the window's QWindow sees it in time. The same
+    // filter sees the fields' key presses: one more on each field would run
+    // the check twice per Tab.
     qApp->installEventFilter(this);
-    for (QWidget *field : fields_)
-        field->installEventFilter(this);
+}
+
+void FocusLeaveGuard::guardClick(QAbstractButton &button, std::function<void()> action)
+{
+    connect(&button, &QAbstractButton::clicked, this, [this, action = std::move(action)] {
+        if (focusMayLeave())
+            action();
+    });
 }
 
 bool FocusLeaveGuard::eventFilter(QObject *watched, QEvent *event)
@@ -55,12 +64,21 @@ bool FocusLeaveGuard::mousePressAllowed(QEvent &event)
     return check_(*field);
 }
 
+// Tab and Backtab move the focus unless Ctrl or Alt is held (QWidget::event).
 bool FocusLeaveGuard::tabAllowed(QWidget &field, QEvent &event)
 {
     const auto &key = static_cast<QKeyEvent &>(event);
     if (key.key() != Qt::Key_Tab && key.key() != Qt::Key_Backtab)
         return true;
+    if (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier))
+        return true;
     return check_(field);
+}
+
+bool FocusLeaveGuard::focusMayLeave()
+{
+    QWidget *field = guardedFocus();
+    return !field || check_(*field);
 }
 
 QWidget *FocusLeaveGuard::guardedFocus() const

@@ -4,13 +4,15 @@
 #include <QObject>
 #include <functional>
 
+class QAbstractButton;
 class QWidget;
 
 // Runs a check when the focus is about to leave one of the guarded fields for
-// another control of the same window, by mouse or by Tab; a failing check
-// keeps the focus in the field and the other control's action (a button's
-// click, a check box's toggle) does not happen. Code that sets texts, typing
-// and the close box never run it.
+// another control of the same window, by mouse or by Tab, and before a guarded
+// button's action however the button is pressed; a failing check keeps the
+// focus in the field and the other control's action (a button's click, a check
+// box's toggle) does not happen. Code that sets texts, typing and the close box
+// never run it.
 class FocusLeaveGuard : public QObject {
 public:
     // The check returns true when the field may be left.
@@ -18,12 +20,18 @@ public:
 
     FocusLeaveGuard(QWidget &window, QList<QWidget *> fields, Check check);
 
+    // Runs action on the button's click once the field with the focus may be
+    // left. A click from code or a screen reader's "Press" action moves no
+    // focus, so only here does the check see those.
+    void guardClick(QAbstractButton &button, std::function<void()> action);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     bool mousePressAllowed(QEvent &event);
     bool tabAllowed(QWidget &field, QEvent &event);
+    bool focusMayLeave();
     QWidget *guardedFocus() const;
     QWidget *focusTargetAt(QPoint pos) const;
 

@@ -70,6 +70,10 @@ MainWindow::MainWindow(TraceSettings &settings, EchoService &echo, Resolver &res
     };
     echo_.setIdleHook(idle);
     resolver_.setIdleHook(idle);
+    // Comes on a look-up's thread: the names are placed on the window's.
+    resolver_.setLateNameHook([this] {
+        QMetaObject::invokeMethod(this, &MainWindow::lateNamesCame, Qt::QueuedConnection);
+    });
     Accessibility::describeMainWindow(*this);
     ButtonKeys::pressOnEnter(*this);
 }
@@ -78,6 +82,7 @@ MainWindow::~MainWindow()
 {
     echo_.setIdleHook({});
     resolver_.setIdleHook({});
+    resolver_.setLateNameHook({});
 }
 
 void MainWindow::createControls()
@@ -255,6 +260,15 @@ void MainWindow::refreshResults(bool now)
     text8_->setPlainText(qs(results.notes()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     shownRevision_ = results.revision();
     sinceRefresh_.start();
+}
+
+void MainWindow::lateNamesCame()
+{
+    if (closing_)
+        return;
+    engine_.deliverLateNames();
+    if (!inTrace_)
+        refreshResults(true);
 }
 
 void MainWindow::createOptions()

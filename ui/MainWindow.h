@@ -70,6 +70,7 @@ private:
 
     void processEvents();
     void refreshResults(bool now);
+    void lateNamesCame();
     void clearResultDisplay();
     void createOptions();
     void optionsApplied(bool asymmetryView);

@@ -45,7 +45,11 @@ OptionsDialog::OptionsDialog(TraceSettings &settings, MessageSink &messages, QWi
     QList<QWidget *> edits;
     for (const Field &f : fields_)
         edits.append(f.edit);
-    new FocusLeaveGuard(*this, edits, [this](QWidget &field) { return fieldCheck(field); });
+    auto *guard =
+        new FocusLeaveGuard(*this, edits, [this](QWidget &field) { return fieldCheck(field); });
+    guard->guardClick(*command1_, [this] { command1Click(); });
+    guard->guardClick(*command2_, [this] { command2Click(); });
+    guard->guardClick(*command3_, [this] { reject(); });
     load();
     command1_->setFocus();
     if (const QScreen *s = screen())
@@ -92,12 +96,10 @@ void OptionsDialog::createControls()
     option1_->setChecked(true);
     frame1_->setEnabled(false);
 
-    fields_ = {{text4_, {60, 2000}}, {text5_, {1, 30}}, {text6_, {1, 10000}},
-               {text7_, {1, 255}},   {text1_, {0, 255}}, {text8_, {1, 10}}};
+    QLineEdit *const edits[] = {text4_, text5_, text6_, text7_, text1_, text8_};
+    for (size_t i = 0; i < std::size(edits); ++i)
+        fields_.push_back({edits[i], {settingRanges[i].lo, settingRanges[i].hi}});
     connect(check2_, &QCheckBox::toggled, this, &OptionsDialog::check2Changed);
-    connect(command1_, &QPushButton::clicked, this, &OptionsDialog::command1Click);
-    connect(command2_, &QPushButton::clicked, this, &OptionsDialog::command2Click);
-    connect(command3_, &QPushButton::clicked, this, &OptionsDialog::reject);
 }
 
 QLineEdit *OptionsDialog::addField(const char *name, const char *text, const TwipsRect &r)
@@ -160,6 +162,15 @@ void OptionsDialog::check2Changed(bool checked)
 
 void OptionsDialog::command1Click()
 {
+    // A screen reader sets a field's text without giving it the focus, so
+    // that field's check has not run yet.
+    for (const Field &f : fields_) {
+        if (!passes(f)) {
+            f.edit->setFocus();
+            fieldCheck(*f.edit);
+            return;
+        }
+    }
     settings_.optResolveNames = check1_->isChecked();
     settings_.optFindMtu = check2_->isChecked();
     settings_.optAsymmetryView = option1_->isChecked();
@@ -187,10 +198,15 @@ void OptionsDialog::command2Click()
     option2_->setChecked(false);
 }
 
+bool OptionsDialog::passes(const Field &f) const
+{
+    return FieldCheck::passes(f.edit->text().toStdString(), f.bounds);
+}
+
 bool OptionsDialog::fieldCheck(QWidget &field)
 {
     const Field *f = fieldOf(field);
-    if (!f || FieldCheck::passes(f->edit->text().toStdString(), f->bounds))
+    if (!f || passes(*f))
         return true;
     messages_.show(QStringLiteral("Korvalen"), QString::fromStdString(FieldCheck::message(f->bounds)),
                    MessageIcon::none);

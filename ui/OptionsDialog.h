@@ -46,6 +46,7 @@ private:
     void check2Changed(bool checked);
     void command1Click(); // OK
     void command2Click(); // Defaults
+    bool passes(const Field &f) const;
     bool fieldCheck(QWidget &field);
     const Field *fieldOf(const QWidget &edit) const;
     int16_t numberIn(const QLineEdit &edit) const;

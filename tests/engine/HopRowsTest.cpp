@@ -130,3 +130,74 @@ TEST_F(HopRows, AFullAddressLogRefusesEntriesButRowsKeepCounting)
     }
     EXPECT_EQ(engine.log.dbAddr[1000], "10.4.235.1") << "the last entry that fitted";
 }
+
+// Names that come after their look-up's wait: the target's, a row's that
+// still shows the address, and one of a hop that has since been noted.
+TEST_F(HopRows, LateNamesGoWhereTheRowRulesPutThem)
+{
+    path(3);
+    settings.optMaxRuns = 2;
+    settings.optResolveNames = true;
+    net.hop(2).addresses = {"10.0.0.2", "10.0.0.22"};
+    net.addLateName("10.0.0.1", "r1.late");
+    net.addLateName("10.0.0.2", "r2.late");
+    net.addLateName(target, "dst.late");
+    ops.onEveryYield([this] {
+        if (engine.hopNoted[2]) // the names come once hop 2 is noted
+            net.arriveLate();
+    });
+    trace();
+    EXPECT_EQ(ops.text2(), "dst.late");
+    EXPECT_EQ(cells(1, Addr, Host), (V{"10.0.0.1", "r1.late"}));
+    EXPECT_EQ(cells(2, Addr, Host), (V{"see Notes !!!", ""}));
+    EXPECT_EQ(engine.results.notes(), "Hop : 2 / 10.0.0.2 r2.late = 1 / 10.0.0.22  = 1\r\n");
+    EXPECT_EQ(cells(3, Addr, Host), (V{target, "dst.late"}));
+    EXPECT_EQ(engine.log.dbName[3], "dst.late");
+}
+
+// An address first logged at a row's later reply keeps its name in the log
+// only; the row shows it from the hop's next reply on.
+TEST_F(HopRows, ALateNameOfAnAddressLoggedAfterATimeOutWaitsForTheNextReply)
+{
+    settings.optMaxHops = 1;
+    settings.optMaxRuns = 2;
+    settings.optResolveNames = true;
+    router(1).answers = "-+";
+    net.addLateName("10.0.0.1", "r1.late");
+    trace();
+    net.arriveLate();
+    engine.deliverLateNames();
+    EXPECT_EQ(cells(1, Addr, Host), (V{"10.0.0.1", ""}));
+    EXPECT_EQ(engine.log.dbName[1], "r1.late");
+}
+
+// A reset (host entry, Options OK) or a new Start comes between the look-up
+// and its late name; the second trace meets other addresses.
+TEST_F(HopRows, ALateNameAfterAResetOrANewStartGoesNowhere)
+{
+    for (const bool newStart : {false, true}) {
+        settings.optResolveNames = true;
+        router(1);
+        net.addLateName("10.0.0.1", "r1.late");
+        net.addLateName(target, "dst.late");
+        settings.optMaxHops = 1;
+        ops.setText2("");
+        trace();
+        engine.resetResults();
+        net.hop(1) = FakeHop{{"10.0.0.7"}};
+        ops.setCombo1Text("10.0.0.7");
+        if (newStart) {
+            ops.atYield(ops.yields() + 1, [this] { net.arriveLate(); });
+            trace();
+        } else {
+            net.arriveLate();
+        }
+        engine.deliverLateNames();
+        EXPECT_EQ(ops.text2(), "") << newStart;
+        for (int32_t k = 1; k <= engine.dbIndex; ++k)
+            EXPECT_EQ(engine.log.dbName[static_cast<size_t>(k)], "") << newStart;
+        for (int row = 1; row <= engine.results.rowCount(); ++row)
+            EXPECT_EQ(cell(row, Host), "") << newStart;
+        ops.setCombo1Text(target);
+    }
+}

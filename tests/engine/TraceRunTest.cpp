@@ -239,6 +239,41 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"240.0.0.1", "Invalid IP address"},
                       RefusedCase{"255.255.255.255", "Invalid IP address"}));
 
+// Only a fault can bring a number outside its range here: the trace refuses
+// to start rather than size a packet or index a hop from it.
+TEST_F(TraceRun, ASettingOutOfRangeStartsNothing)
+{
+    path(1);
+    for (const SettingRange &r : settingRanges) {
+        for (const int v : {r.lo - 1, r.hi + 1, -32768}) {
+            ops = FakeWindowOps{};
+            ops.setCombo1Text(target);
+            settings.setStartupValues();
+            settings.*r.value = static_cast<int16_t>(v);
+            trace();
+            const std::string expected = "message 16 The trace cannot start: " +
+                                         std::string(r.label) + " is " + std::to_string(v) +
+                                         ", outside " + std::to_string(r.lo) + " to " +
+                                         std::to_string(r.hi) + ". Correct it in Options.";
+            EXPECT_EQ(ops.calls(), std::vector<std::string>{expected});
+            EXPECT_FALSE(engine.tracing);
+        }
+    }
+    EXPECT_EQ(net.handlesOpened(), 0);
+    // The bounds themselves are traced.
+    ops = FakeWindowOps{};
+    ops.setCombo1Text(target);
+    for (const SettingRange &r : settingRanges) {
+        for (const int16_t v : {r.lo, r.hi}) {
+            settings.setStartupValues();
+            settings.*r.value = v;
+            trace();
+        }
+    }
+    EXPECT_TRUE(ops.messages().empty());
+    EXPECT_GE(net.requestCount(), 12u);
+}
+
 TEST_F(TraceRun, TheEdgesOfUnicastAreTraced)
 {
     for (const std::string host : {"1.0.0.0", "223.255.255.255", "127.0.0.1"}) {
@@ -337,4 +372,29 @@ TEST_F(TraceRun, AProbeInFlightWhenTheWindowClosesWritesNoRow)
     });
     trace();
     EXPECT_EQ(engine.results.rowCount(), 1);
+}
+
+// The window stays live while the forward look-up waits; Stop then ends the
+// trace at once, as a stopped trace: no message, no probe, no history entry.
+TEST_F(TraceRun, StopDuringASlowForwardLookUpEndsTheTraceWithoutAProbe)
+{
+    path(1);
+    ops.setCombo1Text("slow.example");
+    net.addHost("slow.example", target);
+    net.setForwardIdleCalls(1000);
+    net.setIdleHook([this] {
+        ops.yield();
+        return !ops.closing();
+    });
+    ops.atYield(3, [this] { pressStop(); });
+    trace();
+    EXPECT_EQ(ops.yields(), 3);
+    EXPECT_EQ(net.requestCount(), 0u);
+    EXPECT_TRUE(ops.messages().empty());
+    EXPECT_TRUE(ops.history().empty());
+    EXPECT_EQ(ops.calls(), joined({startCalls, {"Command1.enabled 0"}, endCalls}));
+
+    ops.atYield(4, [] {}); // the next trace waits the look-up out and probes
+    trace();
+    EXPECT_EQ(mainTtls(), std::vector<int>{1});
 }

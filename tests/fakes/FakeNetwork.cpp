@@ -200,9 +200,25 @@ void FakeNetwork::onReverseLookup(std::function<void(const std::string &)> actio
     onReverse_ = std::move(action);
 }
 
+void FakeNetwork::addLateName(const std::string &dotted, const std::string &name)
+{
+    lateNames_[dotted] = name;
+}
+
+void FakeNetwork::arriveLate()
+{
+    for (uint32_t address : std::exchange(askedLate_, {}))
+        late_.push_back({address, lateNames_[fakeDotted(address)]});
+}
+
 std::optional<std::array<uint8_t, 4>> FakeNetwork::firstIpv4(const std::string &host)
 {
     forwardLookups_.push_back(host);
+    forwardAbandoned_ = false;
+    for (int i = 0; i < forwardIdleCalls_; ++i) {
+        if ((idleHook_ && !idleHook_()) || forwardAbandoned_)
+            return std::nullopt;
+    }
     const auto it = hosts_.find(host);
     // Other texts are read as the system resolver reads a literal address.
     const auto address = literalAddress(it == hosts_.end() ? host : it->second);
@@ -219,6 +235,10 @@ std::string FakeNetwork::officialName(uint32_t address)
     reverseLookups_.push_back(dotted);
     if (onReverse_)
         onReverse_(dotted);
+    if (lateNames_.count(dotted)) {
+        askedLate_.push_back(address);
+        return {};
+    }
     const auto it = names_.find(dotted);
     return it == names_.end() ? std::string() : it->second;
 }

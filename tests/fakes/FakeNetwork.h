@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/EchoService.h"
@@ -88,10 +89,19 @@ public:
     // ---- resolver
     void addHost(const std::string &host, const std::string &dotted);
     void addName(const std::string &dotted, const std::string &name);
+    // The reverse look-ups of dotted find nothing in time; arriveLate() then
+    // hands out the name of every one asked so far, as late names.
+    void addLateName(const std::string &dotted, const std::string &name);
+    void arriveLate();
+    // Forward look-ups call the idle hook this often before they answer,
+    // and find nothing once abandoned.
+    void setForwardIdleCalls(int calls) { forwardIdleCalls_ = calls; }
     // Runs inside every reverse look-up, with the address as dotted text.
     void onReverseLookup(std::function<void(const std::string &)> action);
     std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &host) override;
     std::string officialName(uint32_t address) override;
+    void abandonForward() override { forwardAbandoned_ = true; }
+    std::vector<LateName> takeLateNames() override { return std::exchange(late_, {}); }
     const std::vector<std::string> &reverseLookups() const { return reverseLookups_; }
     const std::vector<std::string> &forwardLookups() const { return forwardLookups_; }
 
@@ -128,6 +138,11 @@ private:
 
     std::map<std::string, std::string> hosts_;
     std::map<std::string, std::string> names_;
+    std::map<std::string, std::string> lateNames_;
+    std::vector<uint32_t> askedLate_;
+    std::vector<LateName> late_;
+    int forwardIdleCalls_ = 0;
+    bool forwardAbandoned_ = false;
     std::function<void(const std::string &)> onReverse_;
     std::vector<std::string> reverseLookups_;
     std::vector<std::string> forwardLookups_;

@@ -1,5 +1,6 @@
 #include "net/IcmpEchoService.h"
 #include "net/IcmpPacket.h"
+#include "net/RoundTrip.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -331,6 +332,47 @@ std::optional<std::pair<uint16_t, uint16_t>> nextRequestIds(int sniffer)
                      static_cast<uint16_t>(q[ihl + 6] << 8 | q[ihl + 7])};
 }
 
+// Answers the echo request of this id and sequence, as the kernel would.
+void sendEchoReply(int raw, uint16_t id, uint16_t sequence)
+{
+    auto reply = IcmpPacket::buildEchoRequest(id, sequence, std::vector<uint8_t>(32, 'a'));
+    reply[0] = IcmpPacket::typeEchoReply;
+    reply[2] = reply[3] = 0;
+    const uint16_t sum = IcmpPacket::internetChecksum(reply);
+    reply[2] = static_cast<uint8_t>(sum >> 8);
+    reply[3] = static_cast<uint8_t>(sum);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = loopback;
+    sendto(raw, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+}
+
+// The window may hold the wait for a while (an idle hook that blocks 50 ms)
+// while the reply comes in: the time runs to its arrival, not to the read,
+// and a reply that came in time is no time-out even when it is read after
+// the deadline.
+TEST_P(EchoLoopback, ReplyDuringABlockingIdleHookCountsFromItsArrival)
+{
+    const int sniffer = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    ASSERT_GE(sniffer, 0);
+    ASSERT_TRUE(writeSysctl("icmp_echo_ignore_all", "1"));
+    service.setIdleHook([&] {
+        if (const auto ids = nextRequestIds(sniffer)) // the first slice, about 12 ms in
+            sendEchoReply(sniffer, ids->first, ids->second);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return true;
+    });
+    for (const uint32_t timeoutMs : {1000u, 30u}) {
+        uint8_t seen[2048];
+        while (recv(sniffer, seen, sizeof seen, MSG_DONTWAIT) > 0) {
+        }
+        const IcmpEchoReply reply = send(loopback, 32, 0, timeoutMs);
+        EXPECT_EQ(reply.status, IpStatus::success) << "time-out " << timeoutMs;
+        EXPECT_LT(reply.roundTripTime, 30u) << "time-out " << timeoutMs;
+    }
+    close(sniffer);
+}
+
 // "Administratively prohibited" quoting a request 127.0.0.1 -> 127.0.0.1 of
 // this id and sequence: the kernel hands it to every raw ICMP socket and to
 // the datagram socket of that id, and leaves a socket error on each.
@@ -388,6 +430,31 @@ INSTANTIATE_TEST_SUITE_P(Backends, EchoLoopback, testing::Values(Backend::datagr
                          [](const auto &info) {
                              return info.param == Backend::datagram ? "datagram" : "raw";
                          });
+
+// The kernel's stamps and the send time are on the real-time clock, which
+// can be stepped while a request waits: a difference that cannot be (below
+// zero or past the time-out) gives way to the monotonic time of the read.
+TEST(RoundTrip, ASteppedClockFallsBackToTheMonotonicTime)
+{
+    using std::chrono::nanoseconds;
+    using namespace std::chrono_literals;
+    const nanoseconds sent = 1765000000s, read = 7ms, timeout = 2s;
+    struct Case {
+        const char *what;
+        std::optional<nanoseconds> arrival;
+        nanoseconds expected;
+    };
+    const Case cases[] = {
+        {"stamp in time", sent + 3ms + 700us, 3ms + 700us},
+        {"stamp at the time-out", sent + 2s, 2s},
+        {"no stamp", std::nullopt, read},
+        {"clock stepped back", sent - 1h, read},
+        {"clock stepped forward", sent + 1h, read},
+        {"past the time-out by 1 ns", sent + 2s + 1ns, read},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(RoundTrip::measure(c.arrival, sent, read, timeout), c.expected) << c.what;
+}
 
 TEST(EchoOpenFailure, NamesPingGroupRangeWhenTheDatagramSocketIsRefused)
 {

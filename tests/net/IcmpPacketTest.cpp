@@ -160,7 +160,7 @@ TEST(IcmpPacket, RawEchoReplyGivesSourceAndArrivingTtl)
     const auto answer = parse(ipPacket({target, us, 57, 1, 0}, echoMessage(0, ourId, ourSeq)));
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, IpStatus::success);
-    EXPECT_EQ(answer->source, target);
+    EXPECT_EQ(answer->source, IpAddress::fromIpv4(target));
     EXPECT_EQ(answer->ttl, 57);
     EXPECT_EQ(answer->nextHopMtu, 0);
     // IP options move the ICMP message; the outer ihl says where.
@@ -228,7 +228,7 @@ TEST(IcmpPacket, ErrorsQuotingOurRequestGiveRouterStatusAndTtl)
         const auto answer = parse(fromRouter(icmpError(c.type, c.code, ourRequest()), 250));
         ASSERT_TRUE(answer) << int(c.type) << "/" << int(c.code);
         EXPECT_EQ(answer->status, c.status);
-        EXPECT_EQ(answer->source, router);
+        EXPECT_EQ(answer->source, IpAddress::fromIpv4(router));
         EXPECT_EQ(answer->ttl, 250);
     }
 }
@@ -378,7 +378,7 @@ TEST(Icmp6Packet, RawAnswersGiveStatusSourceHopLimitAndMtu)
         ASSERT_TRUE(answer) << c.what;
         EXPECT_EQ(answer->status, c.status) << c.what;
         EXPECT_EQ(answer->source, router6) << c.what;
-        EXPECT_EQ(answer->hopLimit, 62) << c.what;
+        EXPECT_EQ(answer->ttl, 62) << c.what;
         EXPECT_EQ(answer->nextHopMtu, c.mtu) << c.what;
     }
 }

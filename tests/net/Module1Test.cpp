@@ -1,5 +1,6 @@
 #include "net/Module1.h"
 #include "net/Sockets.h"
+#include "net/ValidText.h"
 
 #include "RecordingToolkit.h"
 #include "ScriptedResolver.h"
@@ -73,6 +74,27 @@ TEST(Module1, AddressToHostMessagesAndYields)
         EXPECT_EQ(toolkit.calls, c.calls) << c.dotted;
         EXPECT_EQ(!resolver.reverseAsked.empty(), c.asksResolver) << c.dotted;
     }
+}
+
+// Names as resolvers give them: valid UTF-8 passes unchanged; each byte that
+// starts no valid sequence, and each control character, becomes U+FFFD.
+TEST(Module1, NamesBecomeValidText)
+{
+    const std::string f = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> cases[] = {
+        {"router.example", "router.example"},
+        {"r\xC3\xB6uter.\xE4\xBE\x8B.\xF0\x9F\x98\x80",
+         "r\xC3\xB6uter.\xE4\xBE\x8B.\xF0\x9F\x98\x80"},
+        {"caf\xE9.example", "caf" + f + ".example"},        // Latin-1
+        {"a\x80\xBF" "b", "a" + f + f + "b"},                 // stray continuations
+        {"a\xE4\xBE", "a" + f + f},                           // cut short at the end
+        {"\xC0\xAF\xED\xA0\x80", f + f + f + f + f},         // overlong, surrogate
+        {"\xF4\x90\x80\x80", f + f + f + f},                  // above U+10FFFF
+        {"a\tb\x1B[1m\x7F\xC2\x85", "a" + f + "b" + f + "[1m" + f + f}, // controls, C1 too
+        {"", ""},
+    };
+    for (const auto &[bytes, expected] : cases)
+        EXPECT_EQ(validText(bytes), expected) << bytes;
 }
 
 TEST(Module1, StartUpsSucceedAndCleanUpsAreSilent)

@@ -5,6 +5,7 @@
 // corpus of the fuzz targets.
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <vector>
@@ -75,6 +76,13 @@ inline Bytes cmsg(int type, const Bytes &data, size_t declared = 0, int level = 
     std::memcpy(bytes.data(), &header, sizeof header);
     std::copy(data.begin(), data.end(), bytes.begin() + CMSG_LEN(0));
     return bytes;
+}
+
+// The kernel's receive stamp (SO_TIMESTAMPNS) of a packet that arrived at
+// this CLOCK_REALTIME time.
+inline Bytes receiveStamp(time_t seconds, long nanoseconds)
+{
+    return cmsg(SCM_TIMESTAMPNS, bytesOf(timespec{seconds, nanoseconds}), 0, SOL_SOCKET);
 }
 
 } // namespace PacketBytes

@@ -140,6 +140,7 @@ TEST(Report, HostColumnWidthFollowsTheLongestLoggedName) {
         {{"nine.xxxx", "a"}, 10},
         {{std::string(40, 'n')}, 41},
         {{"mü.example"}, 11, 1}, // ten characters in eleven bytes
+        {{"caf\xEF\xBF\xBD.example"}, 13, 2}, // a Latin-1 byte made U+FFFD where looked up
     };
     for (const Case &c : cases) {
         ReportSnapshot s = startupSnapshot();

@@ -88,6 +88,22 @@ theirs=$(ping_rtts -n -c 10 -i 0.05 $FAR | median)
 check_true "rtt through the delay line within 2 ms of ping's" "ours $ours ms, ping $theirs ms" \
     within "$ours" "$theirs" 2
 
+# A window that holds the wait 50 ms at a time while the replies come in
+# (40 ms away, time-out 60): each time runs to the reply's arrival, not to
+# the read, and a reply that came in time is no time-out. ping runs beside
+# it, so both meet the same load on the line; ours are whole milliseconds.
+rtts=$(mktemp)
+ping_rtts -n -c 10 -i 0.1 $FAR >"$rtts" &
+held=$(probe --timeout 60 --hook 50 --count 10 $FAR)
+wait $!
+check "held wait: every probe answered" "0 0 0 0 0 0 0 0 0 0" \
+    "$(sed -n 's/.* status=\([0-9]*\) .*/\1/p' <<<"$held" | xargs)"
+range=$(sort -n "$rtts" | sed -n '1p;$p' | xargs)
+rm -f "$rtts"
+outside=$(sed -n 's/.* rtt=\([0-9]*\) .*/\1/p' <<<"$held" |
+    awk -v r="$range" 'BEGIN { split(r, p, " ") } $1 < p[1] - 1 || $1 > p[2] + 1 { printf "%s ", $1 }')
+check "held wait: every time within 1 ms of ping's ($range ms)" "" "$outside"
+
 # Someone else's ICMP on the same machine never becomes our answer: replies
 # at 2000 a second and errors at 500 a second each, beside every probe. A
 # steady flood rather than ping -f, which takes a whole core and would make

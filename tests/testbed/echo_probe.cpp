@@ -3,14 +3,15 @@
 // so that shell tests can compare it with ping, tracepath and nft counters.
 //
 //   echo_probe [--backend automatic|datagram|raw] [--ttl N] [--tos N] [--df]
-//              [--size PAYLOAD] [--timeout MS] [--count N] [--quiet] ADDRESS
+//              [--size PAYLOAD] [--timeout MS] [--count N] [--hook MS] [--quiet] ADDRESS
 //       probe count=C status=S address=A rtt=MS ttl=T elapsed=MS.mmm
 //       summary probes=N replies=R seconds=S.sss rate=P
 //   echo_probe name ADDRESS      name text="official name" elapsed=MS.mmm
 //   echo_probe addr HOST         addr text=A elapsed=MS.mmm
 //
 // Every probe opens a handle, sends one request and closes the handle again,
-// as a trace does. The exit code is 0, 2 for bad arguments, 3 when no handle opens.
+// as a trace does. --hook sets an idle hook that blocks for MS each call, as a
+// window busy with its events would. The exit code is 0, 2 for bad arguments, 3 when no handle opens.
 #include "net/IcmpEchoService.h"
 #include "net/SystemResolver.h"
 
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -32,6 +34,7 @@ struct Options {
     uint32_t payloadSize = 32;
     uint32_t timeoutMs = 1000;
     uint32_t count = 1;
+    uint32_t hookMs = 0;
     bool quiet = false;
     std::string target;
 };
@@ -104,6 +107,8 @@ bool parse(int argc, char **argv, Options &options)
             options.timeoutMs = *n;
         } else if (arg == "--count" && (n = number(value, 100000000)) && *n > 0) {
             options.count = *n;
+        } else if (arg == "--hook" && (n = number(value, 10000))) {
+            options.hookMs = *n;
         } else {
             return false;
         }
@@ -127,6 +132,11 @@ int probe(const Options &options)
         return 2;
     }
     IcmpEchoService service(options.backend);
+    if (options.hookMs > 0)
+        service.setIdleHook([ms = options.hookMs] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            return true;
+        });
     const auto payload = payloadOf(options.payloadSize);
     uint32_t replies = 0;
     const auto start = Clock::now();
@@ -184,7 +194,7 @@ int main(int argc, char **argv)
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: echo_probe [--backend automatic|datagram|raw] [--ttl N] "
                              "[--tos N] [--df] [--size PAYLOAD] [--timeout MS] [--count N] "
-                             "[--quiet] ADDRESS\n       echo_probe name ADDRESS\n"
+                             "[--hook MS] [--quiet] ADDRESS\n       echo_probe name ADDRESS\n"
                              "       echo_probe addr HOST\n");
         return 2;
     }

@@ -6,21 +6,25 @@
 //
 //   trace_probe [--backend automatic|datagram|raw] [--runs N] [--hops N]
 //               [--timeout S] [--mtu] [--names] [--every-run]
-//               [--at PROBE COMMAND]... ADDRESS
+//               [--at PROBE COMMAND]... [--stop-at MS] [--report] HOST
 //       row HOP|IP address|Hostname|Sent|Recv|Loss %|MTU|Asym/TTL
 //       echo ttl=T df=D size=S count=C status=S address=A n=N   (sorted)
 //       notes LINE
 //       message TEXT
 //       lookup ADDRESS name=NAME elapsed=MS idle=N   each reverse look-up, as it ends
+//       late ADDRESS name=NAME elapsed=MS            each name that came after its wait
+//       report LINE                                  with --report: the clipboard report
 //
 // --names resolves names; --every-run prints "run N" and the rows at the end
 // of every run (the last run's rows are the final ones), and a last line
 // "end runs=R elapsed=MS"; --at runs the shell command just before the
-// PROBE-th probe is sent (main and MTU probes count alike).
+// PROBE-th probe is sent (main and MTU probes count alike); --stop-at presses
+// Stop in the first look-up wait MS after the start.
 // The exit code is 0, 2 for bad arguments.
 #include "engine/TraceEngine.h"
 #include "net/IcmpEchoService.h"
 #include "net/SystemResolver.h"
+#include "report/Report.h"
 #include "tests/fakes/FakeWindowOps.h"
 
 #include <arpa/inet.h>
@@ -111,6 +115,8 @@ public:
     {
         inner_.setIdleHook([this] {
             ++idle_;
+            if (onIdle)
+                onIdle();
             return true;
         });
     }
@@ -118,15 +124,27 @@ public:
     {
         return inner_.firstIpv4(host);
     }
+    void abandonForward() override { inner_.abandonForward(); }
+    std::vector<LateName> takeLateNames() override
+    {
+        std::vector<LateName> late = inner_.takeLateNames();
+        for (const LateName &name : late)
+            std::printf("late %s name=%s elapsed=%.1f\n", dotted(name.address).c_str(),
+                        name.name.c_str(), msSince(start));
+        return late;
+    }
     std::string officialName(uint32_t address) override
     {
         idle_ = 0;
-        const auto start = Clock::now();
+        const auto asked = Clock::now();
         std::string name = inner_.officialName(address);
         std::printf("lookup %s name=%s elapsed=%.1f idle=%d\n", dotted(address).c_str(),
-                    name.c_str(), msSince(start), idle_);
+                    name.c_str(), msSince(asked), idle_);
         return name;
     }
+
+    Clock::time_point start = Clock::now();
+    std::function<void()> onIdle;
 
 private:
     SystemResolver inner_;
@@ -141,6 +159,8 @@ struct Options {
     bool mtu = false;
     bool names = false;
     bool everyRun = false;
+    bool report = false;
+    int16_t stopAtMs = 0;
     std::multimap<int, std::string> commands; // probe number -> shell command
     std::string target;
 };
@@ -166,6 +186,10 @@ bool parse(int argc, char **argv, Options &options)
             options.names = true;
         } else if (arg == "--every-run") {
             options.everyRun = true;
+        } else if (arg == "--report") {
+            options.report = true;
+        } else if (arg == "--stop-at" && (n = number(value, 1, 32767))) {
+            options.stopAtMs = *n, ++i;
         } else if (arg == "--at" && i + 2 < argc && (n = number(value, 1, 32767))) {
             options.commands.emplace(*n, argv[i + 2]);
             i += 2;
@@ -227,7 +251,7 @@ int main(int argc, char **argv)
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: trace_probe [--backend automatic|datagram|raw] [--runs N] "
                              "[--hops N] [--timeout S] [--mtu] [--names] [--every-run] "
-                             "[--at PROBE COMMAND]... ADDRESS\n");
+                             "[--at PROBE COMMAND]... [--stop-at MS] [--report] HOST\n");
         return 2;
     }
     TraceSettings settings;
@@ -261,12 +285,25 @@ int main(int argc, char **argv)
                 std::printf("command failed: %s\n", it->second.c_str());
         }
     };
+    if (options.stopAtMs > 0) {
+        resolver.onIdle = [&] {
+            if (engine.tracing && msSince(resolver.start) >= options.stopAtMs)
+                engine.command1Click();
+        };
+    }
     const auto start = Clock::now();
+    resolver.start = start;
     engine.command1Click();
     const double elapsed = msSince(start);
     if (options.everyRun)
         std::printf("run %d\n", runs);
     print(engine, window, echo.tally);
+    if (options.report) {
+        std::istringstream report(
+            clipboardReport(engine, options.target, window.text3(), window.text2()));
+        for (std::string line; std::getline(report, line);)
+            std::printf("report %s\n", line.substr(0, line.find('\r')).c_str());
+    }
     if (options.everyRun)
         std::printf("end runs=%d elapsed=%.1f\n", runs, elapsed);
     return 0;

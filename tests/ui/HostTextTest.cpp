@@ -21,6 +21,8 @@ private slots:
     void cleanup();
     void badHostText_data();
     void badHostText();
+    void typedCommandTextKeepsTheList_data();
+    void typedCommandTextKeepsTheList();
 
 private:
     void typeAndStart(const QString &text);
@@ -163,6 +165,32 @@ void HostTextTest::badHostText()
     QCOMPARE(table()->topLevelItem(1)->text(3), QStringLiteral("2"));
     QCOMPARE(child<QLineEdit>("Text3")->text(), target);
     verifyIdle();
+}
+
+// Qt's combo chooses the item whose text was typed when the entry loses the
+// focus; "Clear History" typed and left must not clear the list.
+void HostTextTest::typedCommandTextKeepsTheList_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Tab") << int(Qt::Key_Tab) << 0;
+    QTest::newRow("Shift+Tab") << int(Qt::Key_Backtab) << int(Qt::ShiftModifier);
+    QTest::newRow("Enter") << int(Qt::Key_Return) << 0;
+}
+
+void HostTextTest::typedCommandTextKeepsTheList()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    typeAndStart(target);
+    QLineEdit *entry = combo()->lineEdit();
+    entry->setFocus();
+    entry->selectAll();
+    QTest::keyClicks(entry, clearItem);
+    QTest::keyClick(entry, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(items(), (QStringList{target, clearItem}));
+    QCOMPARE(combo()->currentText(), clearItem);
+    QCOMPARE(table()->topLevelItemCount(), 0); // the edit cleared the results, nothing more
 }
 
 QTEST_MAIN(HostTextTest)

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+
+namespace RoundTrip {
+
+using std::chrono::nanoseconds;
+
+// The time from the send to the reply's arrival. The arrival is the kernel's
+// receive stamp, on CLOCK_REALTIME like sentReal, so neither the window's
+// work nor a busy machine delaying the read counts. Without a stamp, or when
+// the clock was stepped in between (a negative difference, or one past the
+// time-out), the monotonic time from the send to the read stands in.
+constexpr nanoseconds measure(std::optional<nanoseconds> arrival, nanoseconds sentReal,
+                              nanoseconds monotonic, nanoseconds timeout)
+{
+    if (arrival) {
+        const nanoseconds stamped = *arrival - sentReal;
+        if (stamped >= nanoseconds::zero() && stamped <= timeout)
+            return stamped;
+    }
+    return monotonic;
+}
+
+} // namespace RoundTrip
