@@ -41,9 +41,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s <address> <count> [automatic|datagram|raw]\n", argv[0]);
         return 2;
     }
-    const uint32_t destination = inetAddr(argv[1]);
+    const auto destination = textToAddress(argv[1]);
     const long count = std::strtol(argv[2], nullptr, 10);
-    if (destination == 0xFFFFFFFFu || count <= 0) {
+    if (!destination || count <= 0) {
         std::fprintf(stderr, "echo_rate: need a dotted address and a positive count\n");
         return 2;
     }
@@ -53,13 +53,13 @@ int main(int argc, char **argv)
     long replies = 0;
     const auto start = std::chrono::steady_clock::now();
     for (long i = 0; i < count; ++i) {
-        auto handle = service.openHandle();
+        auto handle = service.openHandle(*destination);
         if (!handle) {
             std::fprintf(stderr, "echo_rate: %s\n", service.lastOpenFailure().reason.c_str());
             return 1;
         }
         IcmpEchoReply reply;
-        replies += handle->sendEcho(destination, payload, options, reply, timeoutMs);
+        replies += handle->sendEcho(*destination, payload, options, reply, timeoutMs);
     }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     std::printf("probes %ld replies %ld elapsed %.3f s rate %.0f probes/s\n", count, replies,

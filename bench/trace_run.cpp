@@ -45,7 +45,7 @@ public:
                     std::function<int()> hop)
         : inner_(std::move(inner)), probes_(probes), hop_(std::move(hop)) {}
 
-    uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+    uint32_t sendEcho(const IpAddress &destination, std::span<const uint8_t> payload,
                       const IpOptionInformation &options, IcmpEchoReply &reply,
                       uint32_t timeoutMs) override {
         const auto start = Clock::now();
@@ -65,8 +65,8 @@ class RecordingService : public EchoService {
 public:
     explicit RecordingService(EchoService &inner) : inner_(inner) {}
 
-    std::unique_ptr<EchoHandle> openHandle() override {
-        auto handle = inner_.openHandle();
+    std::unique_ptr<EchoHandle> openHandle(const IpAddress &destination) override {
+        auto handle = inner_.openHandle(destination);
         if (!handle)
             return handle;
         return std::make_unique<RecordingHandle>(std::move(handle), probes, hop);

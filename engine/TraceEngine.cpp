@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int16_t headerBytes = 28; // 20 bytes of IP header, 8 of ICMP echo header
 
 // Sub-items of a result row.
 enum Column : int {
@@ -38,21 +37,13 @@ const std::string noValue = "---";
 const std::string ambiguous = "???";
 const std::string seeNotes = "see Notes !!!";
 
-// Payload sizes of the MTU search; the datagram is headerBytes larger.
-constexpr int16_t mtuFirstSize = 92;
-constexpr int16_t mtuSizeLimit = 1972; // never sent: 2000 bytes on the wire
+// Packet sizes of the MTU search, headers included: the same on the wire for
+// both families, so the payloads are the address's header bytes smaller.
+constexpr int16_t mtuFirstSize = 120;
+constexpr int16_t mtuSizeLimit = 2000; // never sent
 constexpr size_t mtuTtlCapacity = 50;
 
 size_t idx(int16_t hop) { return static_cast<size_t>(hop); }
-
-// Only a single host can answer a trace: not "this network" (0/8), multicast
-// (224/4), the reserved block (240/4) nor the broadcast address in it.
-bool isUnicastHost(uint32_t address)
-{
-    uint8_t bytes[4];
-    std::memcpy(bytes, &address, sizeof bytes); // network order: first byte first
-    return bytes[0] != 0 && bytes[0] < 224;
-}
 
 // (high - low) / 2 + low rounded to the nearest integer, exact halves to the
 // even neighbour; kept in integers so no floating-point rounding mode matters.
@@ -118,7 +109,7 @@ void TraceEngine::startClick()
         endTrace();
         return;
     }
-    uint32_t targetAddr = 0;
+    IpAddress targetAddr;
     if (resolveTarget(targetAddr))
         runLoop(targetAddr);
     echo_.closeSpares();
@@ -154,7 +145,7 @@ void TraceEngine::clearForStart()
 
 // The forward look-up, the history and the reverse look-up of the target.
 // False when the trace must not run.
-bool TraceEngine::resolveTarget(uint32_t &targetAddr)
+bool TraceEngine::resolveTarget(IpAddress &targetAddr)
 {
     const std::string dotted = Module1::hostToAddress(ops_.combo1Text(), resolver_, ops_);
     if (windowGone() || !tracing)
@@ -175,26 +166,27 @@ bool TraceEngine::resolveTarget(uint32_t &targetAddr)
 
 // An empty look-up result would be probed as 255.255.255.255; neither it nor
 // any other address that is not one host's can be traced.
-bool TraceEngine::refuseTarget(const std::string &dotted, uint32_t &targetAddr)
+bool TraceEngine::refuseTarget(const std::string &dotted, IpAddress &targetAddr)
 {
     if (dotted.empty()) {
         ops_.messageBox("Unable to resolve the host name.", MessageIcon::none);
         return true;
     }
-    targetAddr = inetAddr(dotted);
-    if (!isUnicastHost(targetAddr)) {
+    const auto address = textToAddress(dotted);
+    if (!address || !address->isUnicastHost()) {
         ops_.messageBox("Invalid IP address", MessageIcon::none);
         return true;
     }
+    targetAddr = *address;
     return false;
 }
 
-void TraceEngine::runLoop(uint32_t targetAddr)
+void TraceEngine::runLoop(const IpAddress &targetAddr)
 {
     bool goOn = true;
     for (int32_t run = 0; goOn && tracing && run < settings.optMaxRuns; ++run) {
         curHop = 0;
-        uint32_t lastReplyAddr = 0;
+        IpAddress lastReplyAddr;
         while (goOn && tracing && curHop < settings.optMaxHops && lastReplyAddr != targetAddr)
             goOn = probeHop(targetAddr, lastReplyAddr);
     }
@@ -202,11 +194,11 @@ void TraceEngine::runLoop(uint32_t targetAddr)
 
 // One hop's main probe and, for an answer, its MTU search. False when the
 // trace must end at once.
-bool TraceEngine::probeHop(uint32_t targetAddr, uint32_t &lastReplyAddr)
+bool TraceEngine::probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr)
 {
     ++curHop;
     const int16_t hop = curHop;
-    const std::unique_ptr<EchoHandle> handle = echo_.openHandle();
+    const std::unique_ptr<EchoHandle> handle = echo_.openHandle(targetAddr);
     if (!handle) {
         // Every later hop would fail the same way: say why once and end the trace.
         const std::string reason = echo_.lastOpenFailure().reason;
@@ -216,7 +208,8 @@ bool TraceEngine::probeHop(uint32_t targetAddr, uint32_t &lastReplyAddr)
     }
     const IpOptionInformation options{static_cast<uint8_t>(hop),
                                       static_cast<uint8_t>(settings.optTos), 0};
-    const std::vector<uint8_t> &payload = payloadOf(settings.optPacketSize - headerBytes);
+    const std::vector<uint8_t> &payload =
+        payloadOf(static_cast<int16_t>(settings.optPacketSize - targetAddr.headerBytes()));
     ++stats.hopSent[idx(hop)];
     ops_.yield();
     if (windowGone())
@@ -227,7 +220,7 @@ bool TraceEngine::probeHop(uint32_t targetAddr, uint32_t &lastReplyAddr)
     if (windowGone())
         return false;
     if (count < 1) {
-        handleRow(hop, false, 0, 0);
+        handleRow(hop, false, {}, 0);
         return true;
     }
     lastReplyAddr = reply.address;
@@ -249,7 +242,7 @@ void TraceEngine::endTrace()
 
 // ---- hop statistics and result rows
 
-void TraceEngine::handleRow(int16_t hop, bool answered, uint32_t address, int32_t rtt)
+void TraceEngine::handleRow(int16_t hop, bool answered, const IpAddress &address, int32_t rtt)
 {
     if (answered)
         handleReply(hop, address, rtt);
@@ -269,10 +262,10 @@ void TraceEngine::handleTimeout(int16_t hop)
     writeTimeoutTimes(hop);
 }
 
-void TraceEngine::handleReply(int16_t hop, uint32_t address, int32_t rtt)
+void TraceEngine::handleReply(int16_t hop, const IpAddress &address, int32_t rtt)
 {
     ++stats.hopRecv[idx(hop)];
-    const std::string s = addressToText(address);
+    const std::string s = address.text();
     if (maxhop < hop)
         addReplyRow(hop, s, rtt);
     else
@@ -445,7 +438,7 @@ void TraceEngine::awaitName(const std::string &name, const std::string &dotted, 
 void TraceEngine::deliverLateNames()
 {
     for (const Resolver::LateName &late : resolver_.takeLateNames()) {
-        const std::string dotted = addressToText(late.address);
+        const std::string dotted = late.address.text();
         std::vector<NameWait> waiting;
         for (NameWait &wait : nameWaits_) {
             if (wait.dotted == dotted)
@@ -485,9 +478,9 @@ void TraceEngine::forgetLateNames()
 
 // ---- path MTU search
 
-// Halves the interval of payload sizes between one known to pass and one known
+// Halves the interval of packet sizes between one known to pass and one known
 // not to, with don't-fragment probes to the hop's own address.
-void TraceEngine::findPathMtu(int16_t hop, uint32_t address, EchoHandle &handle,
+void TraceEngine::findPathMtu(int16_t hop, IpAddress address, EchoHandle &handle,
                               IcmpEchoReply &reply)
 {
     if (hopNoted[idx(hop)]) {
@@ -517,8 +510,7 @@ void TraceEngine::findPathMtu(int16_t hop, uint32_t address, EchoHandle &handle,
             break; // even the first size is too big: the interval can never close
         mtuProbe = midpoint(mtuLow, mtuHigh);
         if (mtuHigh == mtuLow + 1) {
-            writeMtu(hop, std::to_string(mtuLow + headerBytes), asymText(mtuTtls, hop,
-                                                                         settings.optAsymmetryView));
+            writeMtu(hop, std::to_string(mtuLow), asymText(mtuTtls, hop, settings.optAsymmetryView));
             return;
         }
     }
@@ -526,12 +518,14 @@ void TraceEngine::findPathMtu(int16_t hop, uint32_t address, EchoHandle &handle,
 }
 
 // Up to optMtuRetries probes of one size until it is decided.
-TraceEngine::MtuOutcome TraceEngine::tryMtuSize(int16_t size, bool successSeen, uint32_t address,
-                                                EchoHandle &handle, IcmpEchoReply &reply)
+TraceEngine::MtuOutcome TraceEngine::tryMtuSize(int16_t size, bool successSeen,
+                                                const IpAddress &address, EchoHandle &handle,
+                                                IcmpEchoReply &reply)
 {
     const IpOptionInformation options{255, static_cast<uint8_t>(settings.optTos),
                                       IpOptionInformation::dontFragment};
-    const std::vector<uint8_t> &payload = payloadOf(size);
+    const std::vector<uint8_t> &payload =
+        payloadOf(static_cast<int16_t>(size - address.headerBytes()));
     for (int16_t tries = 0;;) {
         if (tries >= settings.optMtuRetries || !tracing)
             return MtuOutcome::failed;

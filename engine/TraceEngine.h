@@ -9,6 +9,7 @@
 #include "engine/HopStats.h"
 #include "engine/ResultModel.h"
 #include "engine/TraceSettings.h"
+#include "net/IpAddress.h"
 
 class EchoHandle;
 class EchoService;
@@ -61,15 +62,15 @@ private:
     void startClick();
     bool settingsRefused();
     void clearForStart();
-    bool resolveTarget(uint32_t &targetAddr);
-    bool refuseTarget(const std::string &dotted, uint32_t &targetAddr);
-    void runLoop(uint32_t targetAddr);
-    bool probeHop(uint32_t targetAddr, uint32_t &lastReplyAddr);
+    bool resolveTarget(IpAddress &targetAddr);
+    bool refuseTarget(const std::string &dotted, IpAddress &targetAddr);
+    void runLoop(const IpAddress &targetAddr);
+    bool probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr);
     void endTrace();
 
-    void handleRow(int16_t hop, bool answered, uint32_t address, int32_t rtt);
+    void handleRow(int16_t hop, bool answered, const IpAddress &address, int32_t rtt);
     void handleTimeout(int16_t hop);
-    void handleReply(int16_t hop, uint32_t address, int32_t rtt);
+    void handleReply(int16_t hop, const IpAddress &address, int32_t rtt);
     void addReplyRow(int16_t hop, const std::string &s, int32_t rtt);
     void updateReplyRow(int16_t hop, const std::string &s, int32_t rtt);
     void noteReply(int16_t hop, const std::string &s, int32_t k);
@@ -86,8 +87,10 @@ private:
     void placeLateName(const NameWait &wait, const std::string &name);
     void forgetLateNames();
 
-    void findPathMtu(int16_t hop, uint32_t address, EchoHandle &handle, IcmpEchoReply &reply);
-    MtuOutcome tryMtuSize(int16_t size, bool successSeen, uint32_t address, EchoHandle &handle,
+    // The address is a copy: the search writes its replies into reply.
+    void findPathMtu(int16_t hop, IpAddress address, EchoHandle &handle, IcmpEchoReply &reply);
+    MtuOutcome tryMtuSize(int16_t size, bool successSeen, const IpAddress &address,
+                          EchoHandle &handle,
                           IcmpEchoReply &reply);
     void writeMtu(int16_t hop, const std::string &mtu, const std::string &asym);
 

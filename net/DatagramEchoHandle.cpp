@@ -11,19 +11,29 @@
 
 namespace {
 
-int enable(int fd, int name)
+int enable(int fd, int level, int name)
 {
     const int on = 1;
-    return setsockopt(fd, IPPROTO_IP, name, &on, sizeof on);
+    return setsockopt(fd, level, name, &on, sizeof on);
 }
 
 // The kernel binds the socket to a free port at the first send and uses the
 // port as the echo id, whatever id the request carries; so no bind here.
-// Without IP_RECVERR a time-exceeded probe would simply time out; IP_RECVTTL
-// brings the arriving TTL.
-bool setUp(int fd)
+// Without IP(V6)_RECVERR a time-exceeded probe would simply time out;
+// IP_RECVTTL (IPV6_RECVHOPLIMIT) brings the arriving TTL.
+int openSocket(const EchoFamily &family)
 {
-    return enable(fd, IP_RECVERR) == 0 && enable(fd, IP_RECVTTL) == 0;
+    const int fd = socket(family.domain, SOCK_DGRAM | SOCK_CLOEXEC, family.protocol);
+    if (fd < 0)
+        return -1;
+    if (enable(fd, family.level, family.receiveErrors) != 0
+        || enable(fd, family.level, family.receiveHopLimit) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
 }
 
 // The bytes one recvmsg filled. msg_controllen is what the kernel wrote;
@@ -34,25 +44,26 @@ DatagramPacket::Received received(std::span<const uint8_t> data, const msghdr &m
     const auto *name = static_cast<const uint8_t *>(message.msg_name);
     const auto *control = static_cast<const uint8_t *>(message.msg_control);
     return {data.first(static_cast<size_t>(length)),
-            {name, std::min<size_t>(message.msg_namelen, sizeof(sockaddr_in))},
+            {name, std::min<size_t>(message.msg_namelen, sizeof(sockaddr_storage))},
             {control, message.msg_controllen}};
 }
 
 } // namespace
 
 std::unique_ptr<DatagramEchoHandle>
-DatagramEchoHandle::open(std::shared_ptr<const EchoService::IdleHook> idleHook)
+DatagramEchoHandle::open(const EchoFamily &family,
+                         std::shared_ptr<const EchoService::IdleHook> idleHook)
 {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+    const int fd = openSocket(family);
     if (fd < 0)
         return nullptr;
-    if (!setUp(fd) || !enableReceiveStamps(fd)) {
+    if (!enableReceiveStamps(fd)) {
         const int error = errno;
         close(fd);
         errno = error;
         return nullptr;
     }
-    return std::make_unique<DatagramEchoHandle>(fd, 0, std::move(idleHook));
+    return std::make_unique<DatagramEchoHandle>(family, fd, 0, std::move(idleHook));
 }
 
 void DatagramEchoHandle::discardStale()
@@ -71,7 +82,7 @@ void DatagramEchoHandle::discardStale()
 }
 
 std::optional<SocketEchoHandle::Match>
-DatagramEchoHandle::readReady(short revents, uint32_t destination, uint16_t sequence)
+DatagramEchoHandle::readReady(short revents, const IpAddress &destination, uint16_t sequence)
 {
     if (revents & POLLERR) {
         if (auto match = readErrorQueue(destination, sequence))
@@ -83,20 +94,20 @@ DatagramEchoHandle::readReady(short revents, uint32_t destination, uint16_t sequ
 }
 
 // An ICMP error quoting our echo header; the responding router is the offender.
-std::optional<SocketEchoHandle::Match> DatagramEchoHandle::readErrorQueue(uint32_t destination,
-                                                                         uint16_t sequence)
+std::optional<SocketEchoHandle::Match>
+DatagramEchoHandle::readErrorQueue(const IpAddress &destination, uint16_t sequence)
 {
     alignas(cmsghdr) char controlBuffer[512];
     for (int i = 0; i < maxReadsPerWake; ++i) {
         iovec data{buffer().data(), buffer().size()};
-        sockaddr_in from{};
+        sockaddr_storage from{};
         msghdr message{&from, sizeof from, &data, 1, controlBuffer, sizeof controlBuffer, 0};
         const ssize_t length = recvmsg(fd(), &message, MSG_ERRQUEUE | MSG_DONTWAIT);
         if (length < 0)
             return std::nullopt;
         const auto receivedAt = Clock::now();
-        if (auto answer = DatagramPacket::parseErrorQueueEntry(received(buffer(), message, length),
-                                                               destination, sequence))
+        if (auto answer = family().parseErrorQueueEntry(received(buffer(), message, length),
+                                                        destination, sequence))
             return Match{*answer, receivedAt};
     }
     return std::nullopt;
@@ -108,7 +119,7 @@ std::optional<SocketEchoHandle::Match> DatagramEchoHandle::readReplies(uint16_t 
     alignas(cmsghdr) char controlBuffer[128];
     for (int i = 0; i < maxReadsPerWake; ++i) {
         iovec data{buffer().data(), buffer().size()};
-        sockaddr_in from{};
+        sockaddr_storage from{};
         msghdr message{&from, sizeof from, &data, 1, controlBuffer, sizeof controlBuffer, 0};
         const ssize_t length = recvmsg(fd(), &message, MSG_DONTWAIT);
         if (length < 0) {
@@ -118,7 +129,7 @@ std::optional<SocketEchoHandle::Match> DatagramEchoHandle::readReplies(uint16_t 
             continue;
         }
         const auto receivedAt = Clock::now();
-        if (auto answer = DatagramPacket::parseReply(received(buffer(), message, length), sequence))
+        if (auto answer = family().parseDatagramReply(received(buffer(), message, length), sequence))
             return Match{*answer, receivedAt};
     }
     return std::nullopt;

@@ -9,16 +9,16 @@ class DatagramEchoHandle : public SocketEchoHandle {
 public:
     // Opens and sets up the socket; null with errno set when that fails.
     static std::unique_ptr<DatagramEchoHandle>
-    open(std::shared_ptr<const EchoService::IdleHook> idleHook);
+    open(const EchoFamily &family, std::shared_ptr<const EchoService::IdleHook> idleHook);
 
     using SocketEchoHandle::SocketEchoHandle;
 
 protected:
     void discardStale() override;
-    std::optional<Match> readReady(short revents, uint32_t destination,
+    std::optional<Match> readReady(short revents, const IpAddress &destination,
                                    uint16_t sequence) override;
 
 private:
-    std::optional<Match> readErrorQueue(uint32_t destination, uint16_t sequence);
+    std::optional<Match> readErrorQueue(const IpAddress &destination, uint16_t sequence);
     std::optional<Match> readReplies(uint16_t sequence);
 };

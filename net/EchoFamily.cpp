@@ -1,5 +1,6 @@
 #include "net/EchoFamily.h"
 
+#include "net/ControlMessages.h"
 #include "net/Icmp6Packet.h"
 #include "net/IcmpPacket.h"
 
@@ -8,6 +9,24 @@
 #include <sys/socket.h>
 
 namespace {
+
+std::optional<IcmpPacket::Answer> ipv4ErrorQueueEntry(const DatagramPacket::Received &received,
+                                                      const IpAddress &destination,
+                                                      uint16_t sequence)
+{
+    return DatagramPacket::parseErrorQueueEntry(received, destination.ipv4(), sequence);
+}
+
+// A raw IPv4 socket reads the whole IP packet; only the stamp comes beside it.
+std::optional<IcmpPacket::Answer> ipv4Raw(const DatagramPacket::Received &received,
+                                          const IpAddress &destination, uint16_t id,
+                                          uint16_t sequence)
+{
+    auto answer = IcmpPacket::parseRawPacket(received.data, destination.ipv4(), id, sequence);
+    if (answer)
+        answer->arrival = ControlMessages::read(received.control).arrival;
+    return answer;
+}
 
 // PROBE (the same value for both families) sends every size of the MTU
 // search whatever the cached path MTU; DONT lets the kernel fragment main
@@ -24,7 +43,11 @@ const EchoFamily ipv4{AF_INET,
                       0,
                       "AF_INET",
                       "IPPROTO_ICMP",
-                      IcmpPacket::buildEchoRequest};
+                      IcmpPacket::buildEchoRequest,
+                      DatagramPacket::parseReply,
+                      ipv4ErrorQueueEntry,
+                      ipv4Raw,
+                      28};
 
 const EchoFamily ipv6{AF_INET6,
                       IPPROTO_ICMPV6,
@@ -37,7 +60,11 @@ const EchoFamily ipv6{AF_INET6,
                       IPV6_DONTFRAG,
                       "AF_INET6",
                       "IPPROTO_ICMPV6",
-                      Icmp6Packet::buildEchoRequest};
+                      Icmp6Packet::buildEchoRequest,
+                      Icmp6Packet::parseDatagramReply,
+                      Icmp6Packet::parseErrorQueueEntry,
+                      Icmp6Packet::parseRawMessage,
+                      48};
 
 static_assert(IP_PMTUDISC_PROBE == IPV6_PMTUDISC_PROBE && IP_PMTUDISC_DONT == IPV6_PMTUDISC_DONT,
               "one discovery value serves both families");
@@ -47,26 +74,6 @@ static_assert(IP_PMTUDISC_PROBE == IPV6_PMTUDISC_PROBE && IP_PMTUDISC_DONT == IP
 const EchoFamily &EchoFamily::of(const IpAddress &address)
 {
     return address.isIpv6() ? ipv6 : ipv4;
-}
-
-bool EchoFamily::sendRequest(int fd, const IpAddress &to, std::span<const uint8_t> request,
-                             uint8_t hops, uint8_t trafficClass) const
-{
-    sockaddr_storage address;
-    const socklen_t addressLength = to.toSockaddr(address);
-    iovec data{const_cast<uint8_t *>(request.data()), request.size()};
-    alignas(cmsghdr) char control[2 * CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{&address, addressLength, &data, 1, control, sizeof control, 0};
-    const int values[2][2] = {{hopLimit, hops}, {this->trafficClass, trafficClass}};
-    cmsghdr *entry = CMSG_FIRSTHDR(&message);
-    for (const auto &value : values) {
-        entry->cmsg_level = level;
-        entry->cmsg_type = value[0];
-        entry->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(entry), &value[1], sizeof(int));
-        entry = CMSG_NXTHDR(&message, entry);
-    }
-    return sendmsg(fd, &message, 0) >= 0;
 }
 
 bool EchoFamily::setDontFragment(int fd, bool on) const

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "net/DatagramPacket.h"
+#include "net/IcmpPacket.h"
 #include "net/IpAddress.h"
 
+#include <optional>
+
 #include <cstdint>
+#include <sys/socket.h>
 #include <span>
 #include <vector>
 
@@ -28,13 +33,23 @@ struct EchoFamily {
     // The echo request: IPv4's carries its checksum, the kernel fills ICMPv6's.
     std::vector<uint8_t> (*buildRequest)(uint16_t id, uint16_t sequence,
                                          std::span<const uint8_t> payload);
+    // What one recvmsg read: on a datagram socket, an echo reply or an
+    // error-queue entry; on a raw socket, anything the filters let through.
+    std::optional<IcmpPacket::Answer> (*parseDatagramReply)(const DatagramPacket::Received &,
+                                                            uint16_t sequence);
+    std::optional<IcmpPacket::Answer> (*parseErrorQueueEntry)(const DatagramPacket::Received &,
+                                                              const IpAddress &destination,
+                                                              uint16_t sequence);
+    std::optional<IcmpPacket::Answer> (*parseRaw)(const DatagramPacket::Received &,
+                                                  const IpAddress &destination, uint16_t id,
+                                                  uint16_t sequence);
+    // Bytes of IP and ICMP header in front of an echo's payload: 28 or 48.
+    int16_t headerBytes;
+
+    bool isIpv6() const { return domain == AF_INET6; }
 
     static const EchoFamily &of(const IpAddress &address);
 
-    // Sends one request to the address with this hop limit and traffic class,
-    // as control messages of the send itself. False with errno set on failure.
-    bool sendRequest(int fd, const IpAddress &to, std::span<const uint8_t> request, uint8_t hops,
-                     uint8_t trafficClass) const;
     // On: the size goes on the wire unfragmented whatever the cached path MTU
     // (a packet larger than the outgoing link fails with EMSGSIZE). Off: the
     // kernel may fragment. False with errno set on failure.

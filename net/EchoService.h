@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/IpAddress.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,28 +39,29 @@ struct IpOptionInformation {
 // still reads reqTimedOut.
 struct IcmpEchoReply {
     uint32_t replyCount = 0;
-    uint32_t address = 0;       // source of the reply, network byte order
+    IpAddress address;          // source of the reply
     uint32_t status = IpStatus::reqTimedOut;
     uint32_t roundTripTime = 0; // whole milliseconds
-    uint8_t ttl = 0;            // TTL of the reply as it arrived
+    uint8_t ttl = 0;            // TTL (hop limit) of the reply as it arrived
 };
 
 // Why no handle could be opened, for the user's message.
 struct EchoOpenFailure {
-    int datagramErrno = 0; // errno of socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP)
-    int rawErrno = 0;      // errno of socket(AF_INET, SOCK_RAW, IPPROTO_ICMP)
+    int datagramErrno = 0; // errno of socket(AF_INET(6), SOCK_DGRAM, IPPROTO_ICMP(V6))
+    int rawErrno = 0;      // errno of socket(AF_INET(6), SOCK_RAW, IPPROTO_ICMP(V6))
     // One line naming the failing calls and the fix that applies
     // (net.ipv4.ping_group_range or CAP_NET_RAW).
     std::string reason;
 };
 
-// One open handle: one socket, one request outstanding at a time.
+// One open handle: one socket, one request outstanding at a time, to
+// destinations of the family it was opened for.
 class EchoHandle {
 public:
     virtual ~EchoHandle() = default;
     // Sends one echo request and blocks until its reply or the time-out.
     // Returns the reply count (0 or 1), also stored in reply.replyCount.
-    virtual uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+    virtual uint32_t sendEcho(const IpAddress &destination, std::span<const uint8_t> payload,
                               const IpOptionInformation &options, IcmpEchoReply &reply,
                               uint32_t timeoutMs) = 0;
 };
@@ -72,8 +75,9 @@ public:
     using IdleHook = std::function<bool()>;
 
     virtual ~EchoService() = default;
-    // Null when no handle can be opened; the reason is then in lastOpenFailure().
-    virtual std::unique_ptr<EchoHandle> openHandle() = 0;
+    // A handle for requests to destinations of this one's family (IPv4 or
+    // IPv6). Null when none can be opened; the reason is then in lastOpenFailure().
+    virtual std::unique_ptr<EchoHandle> openHandle(const IpAddress &destination) = 0;
     virtual EchoOpenFailure lastOpenFailure() const = 0;
     virtual void setIdleHook(IdleHook hook) = 0;
     // Closes the sockets that closed handles left for reuse; the trace calls

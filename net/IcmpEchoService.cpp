@@ -19,40 +19,47 @@ std::string programPath()
     return path;
 }
 
-// EACCES from the datagram socket means the group is outside the range,
-// even for root; EPERM from the raw socket means no CAP_NET_RAW.
-std::string datagramPart(int error)
+std::string socketCall(const EchoFamily &family, const char *type)
 {
-    std::string text = "socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP): " + std::string(strerror(error));
+    return std::string("socket(") + family.domainName + ", " + type + ", " + family.protocolName
+         + "): ";
+}
+
+// EACCES from the datagram socket means the group is outside the range,
+// even for root (the IPv4 sysctl admits ICMPv6 sockets too); EPERM from the
+// raw socket means no CAP_NET_RAW.
+std::string datagramPart(const EchoFamily &family, int error)
+{
+    std::string text = socketCall(family, "SOCK_DGRAM") + std::string(strerror(error));
     if (error == EACCES)
         text += " (net.ipv4.ping_group_range does not admit group " + std::to_string(getegid())
               + "; widen it with sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\")";
     return text;
 }
 
-std::string rawPart(int error)
+std::string rawPart(const EchoFamily &family, int error)
 {
-    std::string text = "socket(AF_INET, SOCK_RAW, IPPROTO_ICMP): " + std::string(strerror(error));
+    std::string text = socketCall(family, "SOCK_RAW") + std::string(strerror(error));
     if (error == EPERM || error == EACCES)
         text += " (no CAP_NET_RAW; grant it with sudo setcap cap_net_raw+ep " + programPath() + ")";
     return text;
 }
 
-std::string reasonFor(const EchoOpenFailure &failure)
+std::string reasonFor(const EchoFamily &family, const EchoOpenFailure &failure)
 {
     std::string reason;
     if (failure.datagramErrno != 0)
-        reason = datagramPart(failure.datagramErrno);
+        reason = datagramPart(family, failure.datagramErrno);
     if (failure.rawErrno != 0)
-        reason += (reason.empty() ? "" : "; ") + rawPart(failure.rawErrno);
+        reason += (reason.empty() ? "" : "; ") + rawPart(family, failure.rawErrno);
     return "Cannot open an ICMP socket: " + reason;
 }
 
 // A handle whose socket goes back to the service's spare slot when it is closed.
 class RecycledHandle : public EchoHandle {
 public:
-    RecycledHandle(std::unique_ptr<EchoHandle> socket,
-                   std::shared_ptr<std::unique_ptr<EchoHandle>> spare)
+    RecycledHandle(std::unique_ptr<SocketEchoHandle> socket,
+                   std::shared_ptr<std::unique_ptr<SocketEchoHandle>> spare)
         : socket_(std::move(socket)), spare_(std::move(spare))
     {
     }
@@ -64,7 +71,7 @@ public:
     RecycledHandle(const RecycledHandle &) = delete;
     RecycledHandle &operator=(const RecycledHandle &) = delete;
 
-    uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+    uint32_t sendEcho(const IpAddress &destination, std::span<const uint8_t> payload,
                       const IpOptionInformation &options, IcmpEchoReply &reply,
                       uint32_t timeoutMs) override
     {
@@ -72,15 +79,15 @@ public:
     }
 
 private:
-    std::unique_ptr<EchoHandle> socket_;
-    std::shared_ptr<std::unique_ptr<EchoHandle>> spare_;
+    std::unique_ptr<SocketEchoHandle> socket_;
+    std::shared_ptr<std::unique_ptr<SocketEchoHandle>> spare_;
 };
 
 } // namespace
 
 IcmpEchoService::IcmpEchoService(Backend backend)
     : backend_(backend), idleHook_(std::make_shared<IdleHook>()),
-      spare_(std::make_shared<std::unique_ptr<EchoHandle>>())
+      spare_(std::make_shared<std::unique_ptr<SocketEchoHandle>>())
 {
 }
 
@@ -89,22 +96,26 @@ IcmpEchoService::IcmpEchoService(Backend backend)
 // reused: a raw socket queues every ICMP packet of the namespace, and under a
 // flood of other traffic a reused one would meet its answer behind a full
 // queue, where a fresh one starts empty.
-std::unique_ptr<EchoHandle> IcmpEchoService::openHandle()
+std::unique_ptr<EchoHandle> IcmpEchoService::openHandle(const IpAddress &destination)
 {
+    const EchoFamily &family = EchoFamily::of(destination);
+    // A spare of the other family is of no use to this trace.
+    if (*spare_ && &(*spare_)->family() != &family)
+        spare_->reset();
     if (*spare_)
         return std::make_unique<RecycledHandle>(std::move(*spare_), spare_);
     EchoOpenFailure failure;
     if (backend_ != Backend::raw) {
-        if (auto handle = DatagramEchoHandle::open(idleHook_))
+        if (auto handle = DatagramEchoHandle::open(family, idleHook_))
             return std::make_unique<RecycledHandle>(std::move(handle), spare_);
         failure.datagramErrno = errno;
     }
     if (backend_ != Backend::datagram) {
-        if (auto handle = RawEchoHandle::open(idleHook_))
+        if (auto handle = RawEchoHandle::open(family, idleHook_))
             return handle;
         failure.rawErrno = errno;
     }
-    failure.reason = reasonFor(failure);
+    failure.reason = reasonFor(family, failure);
     lastFailure_ = failure;
     return nullptr;
 }

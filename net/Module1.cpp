@@ -22,8 +22,8 @@ std::string hostToAddress(const std::string &host, Resolver &resolver, Toolkit &
         return {};
     }
     std::string text;
-    if (const auto bytes = resolver.firstIpv4(host))
-        text = bytesToDotted(*bytes);
+    if (const auto address = resolver.firstAddress(host))
+        text = address->text();
     closeSockets(toolkit);
     return text;
 }
@@ -44,14 +44,14 @@ std::string addressToHost(const std::string &dotted, Resolver &resolver, Toolkit
         return {};
     }
     toolkit.yield();
-    const uint32_t address = inetAddr(dotted);
-    if (address == 0xFFFFFFFFu) {
+    const auto address = textToAddress(dotted);
+    if (!address) {
         toolkit.messageBox("Invalid IP address", MessageIcon::none);
         closeSockets(toolkit);
         return {};
     }
     toolkit.yield();
-    const std::string name = resolver.officialName(address);
+    const std::string name = resolver.officialNameOf(*address);
     std::string result;
     if (!name.empty()) {
         toolkit.yield(); // the name is read

@@ -14,11 +14,12 @@ namespace Module1 {
 bool openSockets();
 void closeSockets(Toolkit &toolkit);
 
-// Dotted text of the host's first IPv4 address, or empty text.
+// Text of the address a trace to the host goes to (dotted for IPv4, RFC 5952
+// for IPv6), or empty text.
 std::string hostToAddress(const std::string &host, Resolver &resolver, Toolkit &toolkit);
 // Four bytes in network order to dotted-decimal text.
 std::string bytesToDotted(const std::array<uint8_t, 4> &bytes);
-// Official host name of a dotted address, or empty text; yields while it works.
+// Official host name of an address in text, or empty text; yields while it works.
 std::string addressToHost(const std::string &dotted, Resolver &resolver, Toolkit &toolkit);
 
 } // namespace Module1

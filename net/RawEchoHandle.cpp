@@ -1,7 +1,8 @@
 #include "net/RawEchoHandle.h"
 
-#include "net/ControlMessages.h"
+#include "net/Icmp6Socket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iterator>
 #include <linux/filter.h>
@@ -50,23 +51,38 @@ bool setIdFilter(int fd, uint16_t id)
     return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
 }
 
+int openIpv4(uint16_t id)
+{
+    const int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd < 0)
+        return -1;
+    if (!setFilter(fd) || !setIdFilter(fd, id)) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 // No IP_RECVERR here: errors would arrive twice and set the socket error;
 // they are read from the data stream instead.
-std::unique_ptr<RawEchoHandle> RawEchoHandle::open(std::shared_ptr<const EchoService::IdleHook> idleHook)
+std::unique_ptr<RawEchoHandle> RawEchoHandle::open(const EchoFamily &family,
+                                                   std::shared_ptr<const EchoService::IdleHook> idleHook)
 {
-    const int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    const uint16_t id = randomWord();
+    const int fd = family.isIpv6() ? Icmp6Socket::openRaw(id) : openIpv4(id);
     if (fd < 0)
         return nullptr;
-    const uint16_t id = randomWord();
-    if (!setFilter(fd) || !setIdFilter(fd, id) || !enableReceiveStamps(fd)) {
+    if (!enableReceiveStamps(fd)) {
         const int error = errno;
         close(fd);
         errno = error;
         return nullptr;
     }
-    return std::make_unique<RawEchoHandle>(fd, id, std::move(idleHook));
+    return std::make_unique<RawEchoHandle>(family, fd, id, std::move(idleHook));
 }
 
 void RawEchoHandle::discardStale()
@@ -78,13 +94,16 @@ void RawEchoHandle::discardStale()
     }
 }
 
-std::optional<SocketEchoHandle::Match> RawEchoHandle::readReady(short, uint32_t destination,
+// A raw IPv4 socket reads the whole IP packet; a raw ICMPv6 one the message
+// alone, with its sender in msg_name and its hop limit in a control message.
+std::optional<SocketEchoHandle::Match> RawEchoHandle::readReady(short, const IpAddress &destination,
                                                                 uint16_t sequence)
 {
     alignas(cmsghdr) char controlBuffer[128];
     for (int i = 0; i < maxReadsPerWake; ++i) {
         iovec data{buffer().data(), buffer().size()};
-        msghdr message{nullptr, 0, &data, 1, controlBuffer, sizeof controlBuffer, 0};
+        sockaddr_storage from{};
+        msghdr message{&from, sizeof from, &data, 1, controlBuffer, sizeof controlBuffer, 0};
         const ssize_t length = recvmsg(fd(), &message, MSG_DONTWAIT);
         if (length < 0) {
             if (errno == EAGAIN || errno == EINTR)
@@ -92,12 +111,12 @@ std::optional<SocketEchoHandle::Match> RawEchoHandle::readReady(short, uint32_t 
             continue;
         }
         const auto receivedAt = Clock::now();
-        const auto packet = std::span<const uint8_t>(buffer().data(), static_cast<size_t>(length));
-        if (auto answer = IcmpPacket::parseRawPacket(packet, destination, id(), sequence)) {
-            const auto *control = reinterpret_cast<const uint8_t *>(controlBuffer);
-            answer->arrival = ControlMessages::read({control, message.msg_controllen}).arrival;
+        const DatagramPacket::Received received{
+            {buffer().data(), static_cast<size_t>(length)},
+            {reinterpret_cast<const uint8_t *>(&from), std::min<size_t>(message.msg_namelen, sizeof from)},
+            {reinterpret_cast<const uint8_t *>(controlBuffer), message.msg_controllen}};
+        if (auto answer = family().parseRaw(received, destination, id(), sequence))
             return Match{*answer, receivedAt};
-        }
     }
     return std::nullopt;
 }

@@ -8,12 +8,13 @@
 class RawEchoHandle : public SocketEchoHandle {
 public:
     // Opens and sets up the socket with a random id; null with errno set when that fails.
-    static std::unique_ptr<RawEchoHandle> open(std::shared_ptr<const EchoService::IdleHook> idleHook);
+    static std::unique_ptr<RawEchoHandle> open(const EchoFamily &family,
+                                               std::shared_ptr<const EchoService::IdleHook> idleHook);
 
     using SocketEchoHandle::SocketEchoHandle;
 
 protected:
     void discardStale() override;
-    std::optional<Match> readReady(short revents, uint32_t destination,
+    std::optional<Match> readReady(short revents, const IpAddress &destination,
                                    uint16_t sequence) override;
 };

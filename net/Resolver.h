@@ -1,5 +1,8 @@
 #pragma once
 
+#include "net/IpAddress.h"
+
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -17,7 +20,7 @@ public:
 
     // A name whose reverse look-up outlasted its wait.
     struct LateName {
-        uint32_t address; // network byte order
+        IpAddress address;
         std::string name;
     };
     // Called, on any thread, when a late name is ready to be taken.
@@ -31,6 +34,14 @@ public:
     // The official name of the address (network byte order), as valid text;
     // empty when there is none or it did not come within the wait.
     virtual std::string officialName(uint32_t address) = 0;
+    // The address a trace goes to: the host's first IPv4 address when it has
+    // one; else, for a typed IPv6 address, that address, and for a name with
+    // IPv6 addresses only, the first one. Empty when there is none. Resolvers
+    // that know IPv4 only answer with firstIpv4.
+    virtual std::optional<IpAddress> firstAddress(const std::string &host);
+    // The official name of an address of either family; IPv4-only resolvers
+    // answer with officialName.
+    virtual std::string officialNameOf(const IpAddress &address);
     // Resolvers that answer at once never wait, and have no use for the hook.
     virtual void setIdleHook(IdleHook) {}
     // Ends the wait of a forward look-up in progress (Stop was pressed in the
@@ -40,3 +51,18 @@ public:
     virtual std::vector<LateName> takeLateNames() { return {}; }
     virtual void setLateNameHook(LateNameHook) {}
 };
+
+inline std::optional<IpAddress> Resolver::firstAddress(const std::string &host)
+{
+    const auto bytes = firstIpv4(host);
+    if (!bytes)
+        return std::nullopt;
+    uint32_t address = 0;
+    std::copy(bytes->begin(), bytes->end(), reinterpret_cast<uint8_t *>(&address));
+    return IpAddress::fromIpv4(address);
+}
+
+inline std::string Resolver::officialNameOf(const IpAddress &address)
+{
+    return address.isIpv6() ? std::string() : officialName(address.ipv4());
+}

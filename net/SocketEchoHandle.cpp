@@ -23,9 +23,9 @@ timespec toTimespec(SocketEchoHandle::Clock::duration duration)
 
 } // namespace
 
-SocketEchoHandle::SocketEchoHandle(int fd, uint16_t id,
+SocketEchoHandle::SocketEchoHandle(const EchoFamily &family, int fd, uint16_t id,
                                    std::shared_ptr<const EchoService::IdleHook> idleHook)
-    : fd_(fd), id_(id), sequence_(randomWord()), idleHook_(std::move(idleHook)),
+    : family_(family), fd_(fd), id_(id), sequence_(randomWord()), idleHook_(std::move(idleHook)),
       buffer_(std::make_unique_for_overwrite<uint8_t[]>(bufferSize))
 {
 }
@@ -42,7 +42,7 @@ SocketEchoHandle::~SocketEchoHandle()
     close(fd_);
 }
 
-uint32_t SocketEchoHandle::sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+uint32_t SocketEchoHandle::sendEcho(const IpAddress &destination, std::span<const uint8_t> payload,
                                     const IpOptionInformation &options, IcmpEchoReply &reply,
                                     uint32_t timeoutMs)
 {
@@ -54,7 +54,7 @@ uint32_t SocketEchoHandle::sendEcho(uint32_t destination, std::span<const uint8_
     if (stale)
         discardStale();
     used_ = true;
-    const auto request = IcmpPacket::buildEchoRequest(id_, sequence, payload);
+    const auto request = family_.buildRequest(id_, sequence, payload);
     if (!transmitDespitePendingErrors(destination, request, options))
         return sendFailed(errno, reply);
     const auto timeout = std::chrono::milliseconds(timeoutMs);
@@ -75,7 +75,7 @@ uint32_t SocketEchoHandle::answered(const Match &match, IcmpEchoReply &reply,
     if (roundTrip > timeout)
         return finish(reply, IpStatus::reqTimedOut);
     reply.replyCount = 1;
-    reply.address = match.answer.source.ipv4();
+    reply.address = match.answer.source;
     reply.status = match.answer.status;
     reply.roundTripTime = static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(roundTrip).count());
@@ -99,34 +99,35 @@ bool SocketEchoHandle::hasLeftovers() const
 
 bool SocketEchoHandle::applyOptions(const IpOptionInformation &options, bool clearError)
 {
-    // PROBE sets DF but ignores the cached path MTU, so every size of a search
-    // really goes on the wire; DONT lets the kernel fragment. The default (WANT)
-    // would set DF on small main probes.
-    const int discovery = (options.flags & IpOptionInformation::dontFragment) != 0
-                              ? IP_PMTUDISC_PROBE
-                              : IP_PMTUDISC_DONT;
+    const int dontFragment = (options.flags & IpOptionInformation::dontFragment) != 0 ? 1 : 0;
     // A pending error from an earlier request's late ICMP error would
     // otherwise fail this send; reading SO_ERROR clears it.
     if (clearError)
         clearPendingError();
-    return setOption(IP_MTU_DISCOVER, discovery, applied_.discovery);
+    if (dontFragment == applied_.dontFragment)
+        return true;
+    applied_.dontFragment = -1;
+    if (!family_.setDontFragment(fd_, dontFragment != 0))
+        return false;
+    applied_.dontFragment = dontFragment;
+    return true;
 }
 
-// TTL and TOS travel as control messages of the send itself: a handle is
-// opened per probe, and every system call counts in a fast trace.
-bool SocketEchoHandle::transmit(uint32_t destination, std::span<const uint8_t> request,
+// TTL and TOS (hop limit and traffic class) travel as control messages of the
+// send itself: a handle is opened per probe, and every system call counts in a
+// fast trace.
+bool SocketEchoHandle::transmit(const IpAddress &destination, std::span<const uint8_t> request,
                                 const IpOptionInformation &options)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = destination;
+    sockaddr_storage to;
+    const socklen_t toLength = destination.toSockaddr(to);
     iovec data{const_cast<uint8_t *>(request.data()), request.size()};
     alignas(cmsghdr) char control[2 * CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{&to, sizeof to, &data, 1, control, sizeof control, 0};
-    const int values[2][2] = {{IP_TTL, options.ttl}, {IP_TOS, options.tos}};
+    msghdr message{&to, toLength, &data, 1, control, sizeof control, 0};
+    const int values[2][2] = {{family_.hopLimit, options.ttl}, {family_.trafficClass, options.tos}};
     cmsghdr *entry = CMSG_FIRSTHDR(&message);
     for (const auto &value : values) {
-        entry->cmsg_level = IPPROTO_IP;
+        entry->cmsg_level = family_.level;
         entry->cmsg_type = value[0];
         entry->cmsg_len = CMSG_LEN(sizeof(int));
         std::memcpy(CMSG_DATA(entry), &value[1], sizeof(int));
@@ -152,7 +153,7 @@ void SocketEchoHandle::clearPendingError()
 // host), so one may land between the clearing and the send. A failure of the
 // send itself repeats; one caused by a pending error does not, so the send is
 // tried again after clearing, a few times at most.
-bool SocketEchoHandle::transmitDespitePendingErrors(uint32_t destination,
+bool SocketEchoHandle::transmitDespitePendingErrors(const IpAddress &destination,
                                                     std::span<const uint8_t> request,
                                                     const IpOptionInformation &options)
 {
@@ -163,17 +164,6 @@ bool SocketEchoHandle::transmitDespitePendingErrors(uint32_t destination,
             return false;
         clearPendingError();
     }
-}
-
-bool SocketEchoHandle::setOption(int name, int value, int &applied)
-{
-    if (value == applied)
-        return true;
-    applied = -1;
-    if (setsockopt(fd_, IPPROTO_IP, name, &value, sizeof value) != 0)
-        return false;
-    applied = value;
-    return true;
 }
 
 uint32_t SocketEchoHandle::finish(IcmpEchoReply &reply, uint32_t status)
@@ -202,7 +192,7 @@ uint32_t SocketEchoHandle::sendFailed(int error, IcmpEchoReply &reply)
 // The deadline is fixed before the first wait: packets that are not ours
 // only shorten the remaining time, they never restart it.
 std::optional<SocketEchoHandle::Match>
-SocketEchoHandle::awaitAnswer(uint32_t destination, uint16_t sequence, Clock::time_point deadline)
+SocketEchoHandle::awaitAnswer(const IpAddress &destination, uint16_t sequence, Clock::time_point deadline)
 {
     // On a fast path the answer, a reply or a router's error, is often queued
     // by the time the send returns; reading both queues then needs no poll.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/EchoFamily.h"
 #include "net/EchoService.h"
 #include "net/IcmpPacket.h"
 
@@ -15,16 +16,18 @@ class SocketEchoHandle : public EchoHandle {
 public:
     using Clock = std::chrono::steady_clock;
 
-    SocketEchoHandle(int fd, uint16_t id, std::shared_ptr<const EchoService::IdleHook> idleHook);
+    SocketEchoHandle(const EchoFamily &family, int fd, uint16_t id,
+                     std::shared_ptr<const EchoService::IdleHook> idleHook);
     ~SocketEchoHandle() override;
     SocketEchoHandle(const SocketEchoHandle &) = delete;
     SocketEchoHandle &operator=(const SocketEchoHandle &) = delete;
 
-    uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+    uint32_t sendEcho(const IpAddress &destination, std::span<const uint8_t> payload,
                       const IpOptionInformation &options, IcmpEchoReply &reply,
                       uint32_t timeoutMs) final;
 
     uint16_t id() const { return id_; }
+    const EchoFamily &family() const { return family_; }
 
 protected:
     // One matching answer (with the kernel's receive stamp where it came
@@ -47,15 +50,16 @@ protected:
     // Throws away what earlier requests left queued on the socket.
     virtual void discardStale() = 0;
     // Reads what poll reported ready; the answer when one of the packets is ours.
-    virtual std::optional<Match> readReady(short revents, uint32_t destination,
+    virtual std::optional<Match> readReady(short revents, const IpAddress &destination,
                                            uint16_t sequence) = 0;
 
 private:
     static constexpr size_t bufferSize = 65536; // larger than any IP datagram
     static constexpr int sendAttempts = 5;
-    // The socket's current discovery mode, so only changes cost a call; -1 is not known.
+    // The socket's current don't-fragment setting, so only changes cost a
+    // call; -1 is not known.
     struct Applied {
-        int discovery = -1;
+        int dontFragment = -1;
     };
 
     bool hasLeftovers() const;
@@ -63,16 +67,16 @@ private:
     uint32_t finish(IcmpEchoReply &reply, uint32_t status);
     uint32_t answered(const Match &match, IcmpEchoReply &reply, Clock::duration timeout);
     uint32_t sendFailed(int error, IcmpEchoReply &reply);
-    std::optional<Match> awaitAnswer(uint32_t destination, uint16_t sequence,
+    std::optional<Match> awaitAnswer(const IpAddress &destination, uint16_t sequence,
                                      Clock::time_point deadline);
     bool callIdleHook() const;
     void clearPendingError();
-    bool setOption(int name, int value, int &applied);
-    bool transmit(uint32_t destination, std::span<const uint8_t> request,
+    bool transmit(const IpAddress &destination, std::span<const uint8_t> request,
                   const IpOptionInformation &options);
-    bool transmitDespitePendingErrors(uint32_t destination, std::span<const uint8_t> request,
+    bool transmitDespitePendingErrors(const IpAddress &destination, std::span<const uint8_t> request,
                                       const IpOptionInformation &options);
 
+    const EchoFamily &family_;
     int fd_;
     uint16_t id_;
     uint16_t sequence_;

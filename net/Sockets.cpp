@@ -39,6 +39,16 @@ uint32_t inetAddr(const std::string &text)
     return inet_addr(text.c_str());
 }
 
+std::optional<IpAddress> textToAddress(const std::string &text)
+{
+    if (text.find(':') != std::string::npos)
+        return IpAddress::parse(text);
+    const uint32_t address = inetAddr(text);
+    if (address == 0xFFFFFFFFu)
+        return std::nullopt;
+    return IpAddress::fromIpv4(address);
+}
+
 // Octal and hexadecimal parts are read as the C library has always read them,
 // as ping and traceroute do: a text that means 10.1.1.1 to its author may
 // trace 8.1.1.1, and the address box shows which.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/IpAddress.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,6 +19,10 @@ std::string textFromAnsi(const char *text);
 
 // The address in network byte order, or 0xFFFFFFFF when the text is not an address.
 uint32_t inetAddr(const std::string &text);
+
+// The address of a text the forward look-up gave: IPv4 as inetAddr reads it
+// (255.255.255.255 is its failure value, as always), IPv6 in any text form.
+std::optional<IpAddress> textToAddress(const std::string &text);
 
 // The address when the whole text is one address in any of inet_addr's forms:
 // dotted decimal, fewer parts ("1.2.3" is 1.2.0.3, "2130706433" is 127.0.0.1),

@@ -33,34 +33,52 @@ bool malformedAddress(const std::string &host)
                        [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
 }
 
-// The first address getaddrinfo gives, as ping traces it: glibc sorts a
-// host's addresses by the rules of RFC 6724, tuned by /etc/gai.conf.
-std::optional<Bytes> lookUpName(const std::string &host)
+// The first address of this family getaddrinfo gives, as ping traces it:
+// glibc sorts a host's addresses by the rules of RFC 6724, tuned by /etc/gai.conf.
+std::optional<IpAddress> lookUpName(const std::string &host, int family)
 {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = family;
     hints.ai_socktype = SOCK_RAW;
     addrinfo *list = nullptr;
     if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || !list)
         return std::nullopt;
-    std::optional<Bytes> bytes;
-    if (list->ai_family == AF_INET && list->ai_addrlen >= sizeof(sockaddr_in))
-        bytes = bytesOf(reinterpret_cast<const sockaddr_in *>(list->ai_addr)->sin_addr.s_addr);
+    std::optional<IpAddress> address;
+    if (list->ai_family == family)
+        address = IpAddress::fromSockaddr(
+            {reinterpret_cast<const uint8_t *>(list->ai_addr), list->ai_addrlen});
     freeaddrinfo(list);
-    return bytes;
+    return address;
+}
+
+// A name with an IPv4 address is traced over IPv4, as it always was; only a
+// name without one goes on to its IPv6 addresses.
+std::optional<IpAddress> lookUpName(const std::string &host)
+{
+    if (auto address = lookUpName(host, AF_INET))
+        return address;
+    return lookUpName(host, AF_INET6);
+}
+
+// An IPv6 address is typed with colons; a name or an IPv4 address never has one.
+bool typedIpv6(const std::string &host)
+{
+    return host.find(':') != std::string::npos || (!host.empty() && host.front() == '[');
 }
 
 // gethostbyaddr_r gives the official name (h_name); its buffer grows until the
 // record fits, so a name of any length comes back whole.
-std::string lookUpAddress(uint32_t address)
+std::string lookUpAddress(const IpAddress &address)
 {
+    const int family = address.isIpv6() ? AF_INET6 : AF_INET;
+    const socklen_t length = address.isIpv6() ? 16 : 4;
     constexpr size_t largestBuffer = 1 << 20;
     std::vector<char> buffer(1024);
     for (;;) {
         hostent entry{};
         hostent *result = nullptr;
         int error = 0;
-        const int status = gethostbyaddr_r(&address, sizeof address, AF_INET, &entry,
+        const int status = gethostbyaddr_r(address.ipv6().data(), length, family, &entry,
                                            buffer.data(), buffer.size(), &result, &error);
         if (status == ERANGE && buffer.size() < largestBuffer) {
             buffer.resize(buffer.size() * 2);
@@ -84,17 +102,19 @@ struct SystemResolver::Reverse {
 
 struct SystemResolver::Names {
     std::mutex mutex;
-    std::map<uint32_t, std::shared_ptr<Reverse>> inFlight;
+    std::map<std::string, std::shared_ptr<Reverse>> inFlight; // by address text
     std::vector<LateName> late;
     LateNameHook hook;
 
     // On the worker, as its look-up ends.
-    void finish(const std::shared_ptr<Reverse> &reverse, uint32_t address, std::string name)
+    void finish(const std::shared_ptr<Reverse> &reverse, const IpAddress &address,
+                std::string name)
     {
         std::lock_guard lock(mutex);
         reverse->name = std::move(name);
         reverse->finished = true;
-        if (const auto it = inFlight.find(address); it != inFlight.end() && it->second == reverse)
+        if (const auto it = inFlight.find(address.text());
+            it != inFlight.end() && it->second == reverse)
             inFlight.erase(it);
         if (!reverse->abandoned || reverse->name.empty())
             return;
@@ -110,12 +130,24 @@ SystemResolver::SystemResolver() : names_(std::make_shared<Names>()) {}
 // text given back parses to the same address again; only names go to the resolver.
 std::optional<Bytes> SystemResolver::firstIpv4(const std::string &host)
 {
+    const auto address = firstAddress(host);
+    if (!address || address->isIpv6())
+        return std::nullopt;
+    return bytesOf(address->ipv4());
+}
+
+// A typed IPv6 address is read here and asks no name server; a malformed one
+// ("1:2:3:4:5:6:7:8:9", a zone that names no interface) finds nothing.
+std::optional<IpAddress> SystemResolver::firstAddress(const std::string &host)
+{
     if (const auto address = literalAddress(host))
-        return bytesOf(*address);
+        return IpAddress::fromIpv4(*address);
+    if (typedIpv6(host))
+        return IpAddress::parse(host);
     if (host.empty() || malformedAddress(host) || host.find('\0') != std::string::npos)
         return std::nullopt;
     forwardAbandoned_ = false;
-    auto found = std::make_shared<std::optional<Bytes>>();
+    auto found = std::make_shared<std::optional<IpAddress>>();
     const auto forever = BoundedLookup::Clock::time_point::max();
     const auto job = lookups_.start([host, found] { *found = lookUpName(host); }, forever);
     if (!job || !lookups_.wait(job, forever, [this] { return !forwardAbandoned_; }))
@@ -124,6 +156,11 @@ std::optional<Bytes> SystemResolver::firstIpv4(const std::string &host)
 }
 
 std::string SystemResolver::officialName(uint32_t address)
+{
+    return officialNameOf(IpAddress::fromIpv4(address));
+}
+
+std::string SystemResolver::officialNameOf(const IpAddress &address)
 {
     const auto end = BoundedLookup::Clock::now() + reverseDeadline;
     const std::shared_ptr<Reverse> reverse = reverseFor(address, end);
@@ -139,12 +176,12 @@ std::string SystemResolver::officialName(uint32_t address)
 
 // The look-up of the address in flight, or a new one; null when none can start.
 std::shared_ptr<SystemResolver::Reverse>
-SystemResolver::reverseFor(uint32_t address, BoundedLookup::Clock::time_point end)
+SystemResolver::reverseFor(const IpAddress &address, BoundedLookup::Clock::time_point end)
 {
     auto reverse = std::make_shared<Reverse>();
     {
         std::lock_guard lock(names_->mutex);
-        const auto [it, added] = names_->inFlight.emplace(address, reverse);
+        const auto [it, added] = names_->inFlight.emplace(address.text(), reverse);
         if (!added)
             return it->second->job ? it->second : nullptr;
     }
@@ -161,7 +198,7 @@ SystemResolver::reverseFor(uint32_t address, BoundedLookup::Clock::time_point en
         end);
     if (!reverse->job) {
         std::lock_guard lock(names_->mutex);
-        names_->inFlight.erase(address);
+        names_->inFlight.erase(address.text());
     }
     return reverse->job ? reverse : nullptr;
 }

@@ -23,6 +23,8 @@ public:
 
     std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &host) override;
     std::string officialName(uint32_t address) override;
+    std::optional<IpAddress> firstAddress(const std::string &host) override;
+    std::string officialNameOf(const IpAddress &address) override;
     void setIdleHook(IdleHook hook) override { lookups_.setIdleHook(std::move(hook)); }
     void abandonForward() override { forwardAbandoned_ = true; }
     std::vector<LateName> takeLateNames() override;
@@ -32,7 +34,8 @@ private:
     struct Reverse;
     struct Names;
 
-    std::shared_ptr<Reverse> reverseFor(uint32_t address, BoundedLookup::Clock::time_point end);
+    std::shared_ptr<Reverse> reverseFor(const IpAddress &address,
+                                        BoundedLookup::Clock::time_point end);
 
     BoundedLookup lookups_;
     std::shared_ptr<Names> names_; // shared with the workers, which may outlive this

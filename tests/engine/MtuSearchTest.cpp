@@ -71,6 +71,29 @@ INSTANTIATE_TEST_SUITE_P(Limits, MtuSequence,
                                            SequenceCase{576, true, to576, "576"},
                                            SequenceCase{2000, false, {92, 1032, 1502, 1737, 1854, 1913, 1942, 1957, 1964, 1968, 1970, 1971}, "1999"}));
 
+// An IPv6 trace sends the same packet sizes on the wire: its headers take 48
+// bytes where IPv4's take 28, so every payload is 20 bytes smaller. The row
+// shows the address in RFC 5952 form and the largest packet that passes.
+TEST_F(MtuSearch, Ipv6ProbesTheSamePacketSizesOnTheWire)
+{
+    const std::string target6 = "2001:db8:0:0::7";
+    ops.setCombo1Text(target6);
+    net.hop(1) = FakeHop{{"2001:db8::7"}};
+    net.hop(1).status = IpStatus::success;
+    net.hop(1).mtu = 1280;
+    trace();
+    ASSERT_EQ(net.mainRequests().size(), 1u);
+    EXPECT_EQ(net.mainRequests()[0].payloadSize, 100u - 48);
+    std::vector<size_t> wire;
+    for (size_t size : sizesOf(net.mtuRequests()).sizes)
+        wire.push_back(size + 48);
+    EXPECT_EQ(wire, (std::vector<size_t>{120, 1060, 1530, 1295, 1178, 1236, 1266, 1280, 1288, 1284,
+                                         1282, 1281}));
+    EXPECT_EQ(cell(1, Addr), "2001:db8::7");
+    EXPECT_EQ(cell(1, Mtu), "1280");
+    EXPECT_EQ(ops.text3(), "2001:db8::7");
+}
+
 TEST_F(MtuSearch, ProbesAreDontFragmentWithTtl255ToTheHopsOwnAddress)
 {
     settings.optMaxHops = 3;

@@ -237,7 +237,17 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"224.0.0.1", "Invalid IP address"},
                       RefusedCase{"239.255.255.250", "Invalid IP address"},
                       RefusedCase{"240.0.0.1", "Invalid IP address"},
-                      RefusedCase{"255.255.255.255", "Invalid IP address"}));
+                      RefusedCase{"255.255.255.255", "Invalid IP address"},
+                      RefusedCase{"::", "Invalid IP address"},
+                      RefusedCase{"[::]", "Invalid IP address"},
+                      RefusedCase{"ff02::1", "Invalid IP address"},
+                      RefusedCase{"::ffff:224.0.0.1", "Invalid IP address"},
+                      RefusedCase{"1:2:3:4:5:6:7:8:9", "Unable to resolve the host name."},
+                      RefusedCase{":::", "Unable to resolve the host name."},
+                      RefusedCase{"fe80::1%nosuchif", "Unable to resolve the host name."},
+                      RefusedCase{"[", "Unable to resolve the host name."},
+                      RefusedCase{"[]", "Unable to resolve the host name."},
+                      RefusedCase{std::string(300, ':'), "Unable to resolve the host name."}));
 
 // Only a fault can bring a number outside its range here: the trace refuses
 // to start rather than size a packet or index a hop from it.

@@ -30,13 +30,13 @@ IcmpEchoReply timedOut()
 
 } // namespace
 
-std::string EchoRequest::destinationText() const { return fakeDotted(destination); }
+std::string EchoRequest::destinationText() const { return destination.text(); }
 
 class FakeNetwork::Handle : public EchoHandle {
 public:
     explicit Handle(FakeNetwork &net) : net_(net) { ++net_.open_; }
     ~Handle() override { --net_.open_; }
-    uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+    uint32_t sendEcho(const IpAddress &destination, std::span<const uint8_t> payload,
                       const IpOptionInformation &options, IcmpEchoReply &reply,
                       uint32_t timeoutMs) override
     {
@@ -56,7 +56,7 @@ private:
     FakeNetwork &net_;
 };
 
-std::unique_ptr<EchoHandle> FakeNetwork::openHandle()
+std::unique_ptr<EchoHandle> FakeNetwork::openHandle(const IpAddress &)
 {
     ++opened_;
     if (failFrom_ > 0 && opened_ >= failFrom_)
@@ -123,7 +123,7 @@ IcmpEchoReply FakeNetwork::answerMain(const EchoRequest &request)
     const size_t answer = st.mainAnswers++;
     IcmpEchoReply reply;
     reply.replyCount = 1;
-    reply.address = fakeAddr(inTurn(hop.addresses, answer, std::string()));
+    reply.address = textToAddress(inTurn(hop.addresses, answer, std::string())).value_or(IpAddress());
     reply.status = hop.status;
     reply.roundTripTime = inTurn(hop.rtts, answer, 0u);
     reply.ttl = inTurn(hop.replyTtls, 0, uint8_t{64});
@@ -139,7 +139,7 @@ IcmpEchoReply FakeNetwork::answerMtu(const EchoRequest &request)
     HopState &st = state_[ttl];
     IcmpEchoReply reply;
     reply.address = request.destination;
-    if (static_cast<int>(request.payloadSize) + 28 > hop.mtu) {
+    if (static_cast<int>(request.payloadSize) + request.destination.headerBytes() > hop.mtu) {
         if (hop.silentDrop)
             return timedOut();
         reply.replyCount = 1;
@@ -207,11 +207,24 @@ void FakeNetwork::addLateName(const std::string &dotted, const std::string &name
 
 void FakeNetwork::arriveLate()
 {
-    for (uint32_t address : std::exchange(askedLate_, {}))
-        late_.push_back({address, lateNames_[fakeDotted(address)]});
+    for (const IpAddress &address : std::exchange(askedLate_, {}))
+        late_.push_back({address, lateNames_[address.text()]});
 }
 
 std::optional<std::array<uint8_t, 4>> FakeNetwork::firstIpv4(const std::string &host)
+{
+    const auto address = firstAddress(host);
+    if (!address || address->isIpv6())
+        return std::nullopt;
+    std::array<uint8_t, 4> bytes{};
+    const uint32_t value = address->ipv4();
+    std::memcpy(bytes.data(), &value, 4);
+    return bytes;
+}
+
+// A scripted host may have an IPv6 address; other texts are read as the
+// system resolver reads a typed address.
+std::optional<IpAddress> FakeNetwork::firstAddress(const std::string &host)
 {
     forwardLookups_.push_back(host);
     forwardAbandoned_ = false;
@@ -220,18 +233,23 @@ std::optional<std::array<uint8_t, 4>> FakeNetwork::firstIpv4(const std::string &
             return std::nullopt;
     }
     const auto it = hosts_.find(host);
-    // Other texts are read as the system resolver reads a literal address.
-    const auto address = literalAddress(it == hosts_.end() ? host : it->second);
+    const std::string text = it == hosts_.end() ? host : it->second;
+    if (text.find(':') != std::string::npos)
+        return IpAddress::parse(text);
+    const auto address = literalAddress(text);
     if (!address)
         return std::nullopt;
-    std::array<uint8_t, 4> bytes{};
-    std::memcpy(bytes.data(), &*address, 4);
-    return bytes;
+    return IpAddress::fromIpv4(*address);
 }
 
 std::string FakeNetwork::officialName(uint32_t address)
 {
-    const std::string dotted = fakeDotted(address);
+    return officialNameOf(IpAddress::fromIpv4(address));
+}
+
+std::string FakeNetwork::officialNameOf(const IpAddress &address)
+{
+    const std::string dotted = address.text();
     reverseLookups_.push_back(dotted);
     if (onReverse_)
         onReverse_(dotted);

@@ -36,7 +36,7 @@ struct FakeHop {
 
 // One echo request as the service received it.
 struct EchoRequest {
-    uint32_t destination = 0;
+    IpAddress destination;
     uint8_t ttl = 0;
     uint8_t tos = 0;
     uint8_t flags = 0;
@@ -59,7 +59,7 @@ public:
     void rewind() { state_.clear(); }
 
     // ---- echo service
-    std::unique_ptr<EchoHandle> openHandle() override;
+    std::unique_ptr<EchoHandle> openHandle(const IpAddress &destination) override;
     EchoOpenFailure lastOpenFailure() const override { return openFailure_; }
     // The echo service's hook; the look-ups answer at once and never call it.
     void setIdleHook(EchoService::IdleHook hook) override { idleHook_ = std::move(hook); }
@@ -100,6 +100,8 @@ public:
     void onReverseLookup(std::function<void(const std::string &)> action);
     std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &host) override;
     std::string officialName(uint32_t address) override;
+    std::optional<IpAddress> firstAddress(const std::string &host) override;
+    std::string officialNameOf(const IpAddress &address) override;
     void abandonForward() override { forwardAbandoned_ = true; }
     std::vector<LateName> takeLateNames() override { return std::exchange(late_, {}); }
     const std::vector<std::string> &reverseLookups() const { return reverseLookups_; }
@@ -139,7 +141,7 @@ private:
     std::map<std::string, std::string> hosts_;
     std::map<std::string, std::string> names_;
     std::map<std::string, std::string> lateNames_;
-    std::vector<uint32_t> askedLate_;
+    std::vector<IpAddress> askedLate_;
     std::vector<LateName> late_;
     int forwardIdleCalls_ = 0;
     bool forwardAbandoned_ = false;

@@ -29,6 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int loMtu = 1500;
 const uint32_t loopback = inet_addr("127.0.0.1");
+const IpAddress loopbackAddress = IpAddress::fromIpv4(loopback);
 
 bool writeSysctl(const char *name, const char *value)
 {
@@ -88,7 +89,7 @@ protected:
     {
         if (!namespaceProblem().empty())
             GTEST_SKIP() << namespaceProblem();
-        handle = service.openHandle();
+        handle = service.openHandle(loopbackAddress);
         ASSERT_TRUE(handle) << service.lastOpenFailure().reason;
     }
     void TearDown() override { writeSysctl("icmp_echo_ignore_all", "0"); }
@@ -98,7 +99,8 @@ protected:
         const std::vector<uint8_t> payload(payloadSize, 'a');
         IcmpEchoReply reply;
         const uint32_t count =
-            handle->sendEcho(destination, payload, {64, 0, flags}, reply, timeoutMs);
+            handle->sendEcho(IpAddress::fromIpv4(destination), payload, {64, 0, flags}, reply,
+                             timeoutMs);
         EXPECT_EQ(count, reply.replyCount);
         return reply;
     }
@@ -113,10 +115,42 @@ TEST_P(EchoLoopback, EchoReplyHasStatusZeroSourceAndTtl)
         const IcmpEchoReply reply = send(loopback, 32, 0, 2000);
         EXPECT_EQ(reply.replyCount, 1u);
         EXPECT_EQ(reply.status, IpStatus::success);
-        EXPECT_EQ(reply.address, loopback);
+        EXPECT_EQ(reply.address, loopbackAddress);
         EXPECT_EQ(reply.ttl, 64);
         EXPECT_LT(reply.roundTripTime, 2000u);
     }
+}
+
+// The same service over ICMPv6, on the same handle kinds: replies from ::1
+// with their hop limit; with don't fragment a packet of the loopback's MTU
+// (headers included) passes and one byte more is too big, which without don't
+// fragment goes out in fragments and is answered.
+TEST_P(EchoLoopback, Ipv6EchoAnswersAndKeepsDontFragment)
+{
+    const IpAddress local6 = *IpAddress::parse("::1");
+    handle.reset();
+    auto handle6 = service.openHandle(local6);
+    ASSERT_TRUE(handle6) << service.lastOpenFailure().reason;
+    const auto send6 = [&](size_t packetSize, uint8_t flags) {
+        const std::vector<uint8_t> payload(packetSize - 48, 'a');
+        IcmpEchoReply reply;
+        EXPECT_EQ(handle6->sendEcho(local6, payload, {64, 0, flags}, reply, 2000), reply.replyCount);
+        return reply;
+    };
+    for (int i = 0; i < 3; ++i) {
+        const IcmpEchoReply reply = send6(100, 0);
+        EXPECT_EQ(reply.replyCount, 1u);
+        EXPECT_EQ(reply.status, IpStatus::success);
+        EXPECT_EQ(reply.address, local6);
+        EXPECT_EQ(reply.ttl, 64);
+    }
+    const uint8_t df = IpOptionInformation::dontFragment;
+    EXPECT_EQ(send6(loMtu, df).status, IpStatus::success);
+    const IcmpEchoReply tooBig = send6(loMtu + 1, df);
+    EXPECT_EQ(tooBig.replyCount, 0u);
+    EXPECT_EQ(tooBig.status, IpStatus::packetTooBig);
+    EXPECT_EQ(send6(loMtu + 1, 0).status, IpStatus::success);
+    EXPECT_EQ(send6(120, df).status, IpStatus::success);
 }
 
 // The request as the wire sees it, read by a raw socket of the test's own.
@@ -151,7 +185,7 @@ TEST_P(EchoLoopback, TtlTosSizeAndDontFragmentReachTheWire)
     const std::vector<uint8_t> payload(100, 'a');
     for (const uint8_t flags : {uint8_t{0}, IpOptionInformation::dontFragment}) {
         IcmpEchoReply reply;
-        handle->sendEcho(loopback, payload, {37, 0xb8, flags}, reply, 2000);
+        handle->sendEcho(loopbackAddress, payload, {37, 0xb8, flags}, reply, 2000);
         EXPECT_EQ(reply.status, IpStatus::success);
         const auto request = nextRequest(sniffer);
         ASSERT_TRUE(request);
@@ -208,7 +242,7 @@ TEST_P(EchoLoopback, ALateErrorOfAnEarlierRequestSpoilsNoLaterOne)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         if (round == 1) {
             handle.reset();
-            handle = service.openHandle();
+            handle = service.openHandle(loopbackAddress);
         }
         writeSysctl("icmp_echo_ignore_all", "0");
         EXPECT_EQ(send(loopback, 32, 0, 2000).status, IpStatus::success) << "round " << round;
@@ -233,10 +267,10 @@ TEST_P(EchoLoopback, ClosedHandlesDatagramSocketServesTheNextOpenUntilSparesClos
     EXPECT_EQ(send(loopback, loMtu, IpOptionInformation::dontFragment, 2000).status,
               IpStatus::packetTooBig);
     for (int i = 0; i < 5; ++i) {
-        handle = service.openHandle(); // the old one closes after the new one opened
+        handle = service.openHandle(loopbackAddress); // the old one closes after the new one opened
         ASSERT_TRUE(handle);
         handle.reset();
-        handle = service.openHandle();
+        handle = service.openHandle(loopbackAddress);
         ASSERT_TRUE(handle);
         EXPECT_LE(openFds(), withHandle + 1);
         // without DF the same size passes fragmented: no DF left from before
@@ -462,7 +496,7 @@ TEST(EchoOpenFailure, NamesPingGroupRangeWhenTheDatagramSocketIsRefused)
         GTEST_SKIP() << namespaceProblem();
     ASSERT_TRUE(writeSysctl("ping_group_range", "1 0"));
     IcmpEchoService service(Backend::datagram);
-    const bool opened = service.openHandle() != nullptr;
+    const bool opened = service.openHandle(loopbackAddress) != nullptr;
     writeSysctl("ping_group_range", "0 2147483647");
     EXPECT_FALSE(opened);
     const EchoOpenFailure failure = service.lastOpenFailure();
@@ -474,7 +508,7 @@ TEST(EchoOpenFailure, NamesPingGroupRangeWhenTheDatagramSocketIsRefused)
     // The automatic choice falls back to the raw socket.
     ASSERT_TRUE(writeSysctl("ping_group_range", "1 0"));
     IcmpEchoService automatic;
-    EXPECT_TRUE(automatic.openHandle());
+    EXPECT_TRUE(automatic.openHandle(loopbackAddress));
     writeSysctl("ping_group_range", "0 2147483647");
 }
 

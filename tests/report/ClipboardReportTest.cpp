@@ -10,7 +10,7 @@ namespace {
 
 // The report only reads the engine's state; these never get called.
 struct IdleEcho : EchoService {
-    std::unique_ptr<EchoHandle> openHandle() override { return nullptr; }
+    std::unique_ptr<EchoHandle> openHandle(const IpAddress &) override { return nullptr; }
     EchoOpenFailure lastOpenFailure() const override { return {}; }
     void setIdleHook(IdleHook) override {}
 };

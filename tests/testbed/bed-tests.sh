@@ -52,7 +52,7 @@ check "ipv6: traceroute -I sees r1, r2 (either link), dst" "2001:db8:77:1::1 r2 
     "$(on_src traceroute -6 -I -n -q1 $dst6 | awk 'NR > 1 { print $2 }' | xargs |
        sed 's/2001:db8:77:2::2\|2001:db8:77:3:a1b2:c3d4:e5f6:2/r2/')"
 check "ipv6: mtr -6 sees r1, r2 (either link), dst" "2001:db8:77:1::1 r2 $dst6" \
-    "$(on_src timeout 20 mtr -6 -n -r -c 4 -i 0.2 $dst6 | awk '$1 ~ /^[0-9]+\.\|--$/ { print $2 }' |
+    "$(on_src timeout 20 mtr -6 -n -r -w -c 4 -i 0.2 $dst6 | awk '$1 ~ /^[0-9]+\.\|--$/ { print $2 }' |
        xargs | sed 's/2001:db8:77:2::2\|2001:db8:77:3:a1b2:c3d4:e5f6:2/r2/')"
 on_src ip -6 route flush cache
 check "ipv6: tracepath finds pmtu 1400 in 3 hops" "pmtu 1400 hops 3 back 4" \

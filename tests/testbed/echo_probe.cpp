@@ -44,14 +44,6 @@ double msSince(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-std::string dotted(uint32_t networkOrder)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr address{networkOrder};
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
 std::optional<uint32_t> number(const char *text, uint32_t max)
 {
     char *end = nullptr;
@@ -126,9 +118,9 @@ std::vector<uint8_t> payloadOf(uint32_t size)
 
 int probe(const Options &options)
 {
-    in_addr destination{};
-    if (inet_pton(AF_INET, options.target.c_str(), &destination) != 1) {
-        std::fprintf(stderr, "echo_probe: not an IPv4 address: %s\n", options.target.c_str());
+    const auto destination = IpAddress::parse(options.target);
+    if (!destination) {
+        std::fprintf(stderr, "echo_probe: not an address: %s\n", options.target.c_str());
         return 2;
     }
     IcmpEchoService service(options.backend);
@@ -141,7 +133,7 @@ int probe(const Options &options)
     uint32_t replies = 0;
     const auto start = Clock::now();
     for (uint32_t i = 0; i < options.count; ++i) {
-        auto handle = service.openHandle();
+        auto handle = service.openHandle(*destination);
         if (!handle) {
             const auto failure = service.lastOpenFailure();
             std::printf("open-failed datagram_errno=%d raw_errno=%d reason=%s\n",
@@ -150,13 +142,13 @@ int probe(const Options &options)
         }
         IcmpEchoReply reply;
         const auto sent = Clock::now();
-        const uint32_t count = handle->sendEcho(destination.s_addr, payload, options.ip, reply,
+        const uint32_t count = handle->sendEcho(*destination, payload, options.ip, reply,
                                                 options.timeoutMs);
         const double elapsed = msSince(sent);
         replies += count;
         if (!options.quiet)
             std::printf("probe count=%u status=%u address=%s rtt=%u ttl=%u elapsed=%.3f\n",
-                        count, reply.status, dotted(reply.address).c_str(),
+                        count, reply.status, reply.address.text().c_str(),
                         reply.roundTripTime, unsigned(reply.ttl), elapsed);
     }
     const double seconds = msSince(start) / 1000;
@@ -171,13 +163,12 @@ int lookUp(const std::string &what, const std::string &text)
     const auto start = Clock::now();
     std::string result;
     if (what == "name") {
-        in_addr address{};
-        if (inet_pton(AF_INET, text.c_str(), &address) != 1)
+        const auto address = IpAddress::parse(text);
+        if (!address)
             return 2;
-        result = resolver.officialName(address.s_addr);
-    } else if (const auto bytes = resolver.firstIpv4(text)) {
-        result = std::to_string((*bytes)[0]) + "." + std::to_string((*bytes)[1]) + "." +
-                 std::to_string((*bytes)[2]) + "." + std::to_string((*bytes)[3]);
+        result = resolver.officialNameOf(*address);
+    } else if (const auto address = resolver.firstAddress(text)) {
+        result = address->text();
     }
     std::printf("%s text=\"%s\" elapsed=%.3f\n", what.c_str(), result.c_str(), msSince(start));
     return 0;

@@ -51,14 +51,6 @@ double msSince(Clock::time_point start)
 using EchoKey = std::tuple<int, int, size_t, uint32_t, uint32_t, std::string>;
 using Tally = std::map<EchoKey, int>;
 
-std::string dotted(uint32_t networkOrder)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr address{networkOrder};
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
 // Runs before every probe is sent, with its options.
 using BeforeSend = std::function<void(const IpOptionInformation &)>;
 
@@ -68,7 +60,7 @@ public:
         : inner_(std::move(inner)), tally_(tally), before_(before)
     {
     }
-    uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+    uint32_t sendEcho(const IpAddress &destination, std::span<const uint8_t> payload,
                       const IpOptionInformation &options, IcmpEchoReply &reply,
                       uint32_t timeoutMs) override
     {
@@ -76,7 +68,7 @@ public:
             before_(options);
         const uint32_t count = inner_->sendEcho(destination, payload, options, reply, timeoutMs);
         const bool df = (options.flags & IpOptionInformation::dontFragment) != 0;
-        ++tally_[{options.ttl, df, payload.size(), count, reply.status, dotted(reply.address)}];
+        ++tally_[{options.ttl, df, payload.size(), count, reply.status, reply.address.text()}];
         return count;
     }
 
@@ -90,9 +82,9 @@ private:
 class TallyingService : public EchoService {
 public:
     explicit TallyingService(IcmpEchoService::Backend backend) : inner_(backend) {}
-    std::unique_ptr<EchoHandle> openHandle() override
+    std::unique_ptr<EchoHandle> openHandle(const IpAddress &destination) override
     {
-        auto handle = inner_.openHandle();
+        auto handle = inner_.openHandle(destination);
         if (!handle)
             return nullptr;
         return std::make_unique<TallyingHandle>(std::move(handle), tally, beforeSend);
@@ -124,21 +116,29 @@ public:
     {
         return inner_.firstIpv4(host);
     }
+    std::optional<IpAddress> firstAddress(const std::string &host) override
+    {
+        return inner_.firstAddress(host);
+    }
     void abandonForward() override { inner_.abandonForward(); }
     std::vector<LateName> takeLateNames() override
     {
         std::vector<LateName> late = inner_.takeLateNames();
         for (const LateName &name : late)
-            std::printf("late %s name=%s elapsed=%.1f\n", dotted(name.address).c_str(),
+            std::printf("late %s name=%s elapsed=%.1f\n", name.address.text().c_str(),
                         name.name.c_str(), msSince(start));
         return late;
     }
     std::string officialName(uint32_t address) override
     {
+        return officialNameOf(IpAddress::fromIpv4(address));
+    }
+    std::string officialNameOf(const IpAddress &address) override
+    {
         idle_ = 0;
         const auto asked = Clock::now();
-        std::string name = inner_.officialName(address);
-        std::printf("lookup %s name=%s elapsed=%.1f idle=%d\n", dotted(address).c_str(),
+        std::string name = inner_.officialNameOf(address);
+        std::printf("lookup %s name=%s elapsed=%.1f idle=%d\n", address.text().c_str(),
                     name.c_str(), msSince(asked), idle_);
         return name;
     }
