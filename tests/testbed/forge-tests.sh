@@ -13,8 +13,10 @@ require_network_privileges
 bed_up || { echo "FAIL the network does not come up"; exit 1; }
 # One router per TTL: r1 sends everything over r2a, so two traces can be compared.
 bed exec r1 nft flush chain ip kv prert
+bed exec r1 nft flush chain ip6 kv prert
 
 DST=10.77.4.2 FAR=10.77.11.2 UNREACHABLE=10.77.7.1
+DST6=2001:db8:77:4::2 FAR6=2001:db8:77:11::2 UNREACHABLE6=2001:db8:77:7::1
 work=$(mktemp -d)
 trap 'stop_background; bed down; rm -rf "$work"' EXIT
 
@@ -46,7 +48,7 @@ stop_forger() {
 forger_count() { sed -n "s/.*\<$1=\([0-9]*\).*/\1/p" "$work/forger"; }
 
 for backend in raw datagram; do
-    for target in $DST $FAR $UNREACHABLE; do
+    for target in $DST $FAR $UNREACHABLE $DST6 $FAR6 $UNREACHABLE6; do
         name="$backend $target"
         trace "$backend" "$target" >"$work/calm"
         start_forger
@@ -74,5 +76,7 @@ for backend in raw datagram; do
     # What the undisturbed traces must show, so that equal never means equally broken.
     check "$backend: the target answers at hop 3 every run" "row  3|$DST||4|4|0|1400|1" \
         "$(trace "$backend" $DST | grep '^row  3')"
+    check "$backend: the IPv6 target answers at hop 3 every run" "row  3|$DST6||4|4|0|1400|1" \
+        "$(trace "$backend" $DST6 | grep '^row  3')"
 done
 finish
