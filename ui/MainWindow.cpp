@@ -9,6 +9,8 @@
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <algorithm>
 #include <cmath>
 
 #include "net/EchoService.h"
@@ -44,6 +46,27 @@ void keepReadable(QWidget &box)
     for (QPalette::ColorRole role : {QPalette::Text, QPalette::Base})
         p.setColor(QPalette::Disabled, role, p.color(QPalette::Active, role));
     box.setPalette(p);
+}
+
+// The IP address box as laid out, for an IPv4 address; an IPv6 one may reach
+// the host entry's width.
+constexpr TwipsRect text3Rect{2160, 720, 1575, 285};
+constexpr int text3WidestTwips = 4575;
+
+// An address longer than the box (IPv6) widens it to its text, at most to the
+// host entry's width, and the tooltip holds the whole text; an address that
+// fits leaves the box as laid out.
+void fitAddressBox(QLineEdit &box)
+{
+    const QString text = box.text();
+    const int margins = 2 * box.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &box) + 8;
+    const int needed = box.fontMetrics().horizontalAdvance(text) + margins;
+    QRect r = Twips::toRect(text3Rect);
+    if (needed > r.width())
+        r.setWidth(std::min(needed, Twips::toPixels(text3WidestTwips)));
+    if (box.geometry() != r)
+        box.setGeometry(r);
+    box.setToolTip(needed > Twips::toRect(text3Rect).width() ? text : QString());
 }
 
 // The toolkit keeps geometry in single precision and rounds to whole twips.
@@ -99,7 +122,7 @@ void MainWindow::createControls()
     addLabel("Label2", "Host name :", {240, 1200, 975, 255});
     text2_ = addDisplayBox("Text2", {2160, 1200, 4215, 285});
     addLabel("Label3", "IP address :", {240, 720, 1095, 255});
-    text3_ = addDisplayBox("Text3", {2160, 720, 1575, 285});
+    text3_ = addDisplayBox("Text3", text3Rect);
     listView1_ = named(new ResultView(this), "ListView1");
     text8_ = named(new QPlainTextEdit(this), "Text8");
     text8_->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -238,6 +261,7 @@ void MainWindow::clearResultDisplay()
 {
     text2_->clear();
     text3_->clear();
+    fitAddressBox(*text3_);
     engine_.resetResults();
     refreshResults(true);
 }
@@ -375,8 +399,10 @@ void MainWindow::setText2(const std::string &text)
 
 void MainWindow::setText3(const std::string &text)
 {
-    if (!closing_)
-        text3_->setText(qs(text));
+    if (closing_)
+        return;
+    text3_->setText(qs(text));
+    fitAddressBox(*text3_);
 }
 
 void MainWindow::recordHistory()

@@ -61,7 +61,7 @@ private slots:
     void layoutFollowsSize();
     void smallerThanLoadSnapsBack();
     void minimiseAndRestoreKeepTheLayout();
-    void longAddressesWidenTheirColumn();
+    void longAddressesWidenTheirColumnAndBox();
 
     void optionsOkRetitlesAndClears_data();
     void optionsOkRetitlesAndClears();
@@ -431,7 +431,8 @@ void MainWindowTest::minimiseAndRestoreKeepTheLayout()
 // An IPv6 address is readable whole: its column widens to it, taking the
 // width from the Hostname column, and its tooltip holds it. IPv4 rows, and
 // the table once the long addresses are gone, keep the laid-out widths.
-void MainWindowTest::longAddressesWidenTheirColumn()
+// The same holds for the IP address box.
+void MainWindowTest::longAddressesWidenTheirColumnAndBox()
 {
     ResultView view(nullptr);
     view.addColumns();
@@ -462,6 +463,19 @@ void MainWindowTest::longAddressesWidenTheirColumn()
     view.showRows(model);
     QCOMPARE(view.columnWidth(1), address);
     QCOMPARE(view.columnWidth(2), Twips::toPixels(4800));
+
+    // The IP address box likewise, up to the host entry's width.
+    auto *box = child<QLineEdit>("Text3");
+    const QRect laidOut = box->geometry();
+    window->setText3("255.255.255.255");
+    QCOMPARE(box->geometry(), laidOut);
+    window->setText3(longest.toStdString());
+    QVERIFY(box->width() > box->fontMetrics().horizontalAdvance(longest));
+    QCOMPARE(box->geometry().topLeft(), laidOut.topLeft());
+    QCOMPARE(box->toolTip(), longest);
+    window->setText3("");
+    QCOMPARE(box->geometry(), laidOut);
+    QCOMPARE(box->toolTip(), QString());
 }
 
 void MainWindowTest::inOptions(const std::function<void(QDialog &)> &act)
