@@ -70,15 +70,19 @@ trace() { # trace HOST SECONDS: the report of a whole trace
 }
 
 # --- peers ---------------------------------------------------------------------
-mtr_hops() { on_src timeout 20 mtr -n -r -c 4 -i 0.2 "$1" | awk '$1 ~ /^[0-9]+\.\|--$/ { print $2 }' | xargs; }
-traceroute_hops() { on_src timeout 20 traceroute -I -n -q 1 -w 1 "$1" | awk 'NR > 1 { print $2 }' | xargs; }
-# the largest packet ping -M do gets through to ADDR, between LOW and HIGH
+# With -6 first, the IPv6 peers; -w keeps mtr's long addresses whole.
+mtr_hops() { on_src timeout 20 mtr -w -n -r -c 4 -i 0.2 "$@" | awk '$1 ~ /^[0-9]+\.\|--$/ { print $2 }' | xargs; }
+traceroute_hops() { on_src timeout 20 traceroute -I -n -q 1 -w 1 "$@" | awk 'NR > 1 { print $2 }' | xargs; }
+# the largest packet ping -M do gets through to ADDR, between LOW and HIGH;
+# ping -6 -s counts 48 bytes of headers where IPv4's count 28
 ping_mtu() {
-    local addr=$1 low=$2 high=$3 mid
+    local addr=$1 low=$2 high=$3 mid headers=28 family=-4
+    case $addr in *:*) headers=48 family=-6 ;; esac
     on_src ip route flush cache
+    on_src ip -6 route flush cache
     while [ $((high - low)) -gt 1 ]; do
         mid=$(( (low + high) / 2 ))
-        if on_src ping -n -c1 -W1 -M do -s $((mid - 28)) "$addr" >/dev/null 2>&1; then low=$mid
+        if on_src ping $family -n -c1 -W1 -M do -s $((mid - headers)) "$addr" >/dev/null 2>&1; then low=$mid
         else high=$mid; fi
     done
     echo "$low"
@@ -154,6 +158,38 @@ check "ttl: header" "TTL" "$(grep '^Hop IP address' <<<"$report" | awk '{ print 
 check "ttl: reply TTLs as ping sees them" "$(ping_ttl 10.77.1.1) $(ping_ttl 10.77.4.2)" \
     "$(cell "$report" 1 11) $(cell "$report" 3 11)"
 
+# === 2b. the same over IPv6: a name with IPv6 addresses only, a typed address ======
+options names mtu runs=3 || true
+report=$(trace dst6.kv.test 20) || echo "FAIL no report after a trace to dst6.kv.test"
+shot ipv6-names-mtu
+check "ipv6: head" "dst6.kv.test|2001:db8:77:4::2|dst6.kv.test" \
+    "$(setting "$report" 'Tracing to')|$(setting "$report" 'IP address')|$(setting "$report" 'Host name ')"
+check "ipv6: hops" "1 2 3" "$(hops_of "$report")"
+check "ipv6: hop 1" "2001:db8:77:1::1|r1.kv.test|3|3|0" "$(row_cells "$report" 1 | cut -d'|' -f2-6)"
+check "ipv6: hop 3" "2001:db8:77:4::2|dst6.kv.test|3|3|0" "$(row_cells "$report" 3 | cut -d'|' -f2-6)"
+hop2=$(cell "$report" 2 1)
+check_true "ipv6: hop 2 is r2 (either link) or noted" "$hop2" \
+    grep -qE '^(2001:db8:77:2::2|2001:db8:77:3:a1b2:c3d4:e5f6:2|see Notes !!!)$' <<<"$hop2"
+check "ipv6: MTU to r1 and to dst" "1500 1400" "$(cell "$report" 1 10) $(cell "$report" 3 10)"
+check "ping -6 -M do: the same MTUs" "1500 1400" \
+    "$(ping_mtu 2001:db8:77:1::1 1280 1501) $(ping_mtu 2001:db8:77:4::2 1280 1501)"
+check "tracepath -6: pmtu 1400" "1400" \
+    "$(on_src tracepath -6 -n 2001:db8:77:4::2 | sed -n 's/.*Resume: pmtu \([0-9]*\).*/\1/p')"
+check "ipv6: Asym of hop 1 and the target" "0 1" "$(cell "$report" 1 11) $(cell "$report" 3 11)"
+peer=$(mtr_hops -6 2001:db8:77:4::2)
+check "mtr -6: hop 1 and the target as the report" "2001:db8:77:1::1 2001:db8:77:4::2" \
+    "$(awk '{ print $1, $NF }' <<<"$peer")"
+check "traceroute -6: same hop count and ends" "3 2001:db8:77:1::1 2001:db8:77:4::2" \
+    "$(awk '{ print NF, $1, $NF }' <<<"$(traceroute_hops -6 2001:db8:77:4::2)")"
+
+options mtu ttl runs=2 || true
+report=$(trace 2001:db8:77:4::2 20) || echo "FAIL no report after an IPv6 TTL-view trace"
+shot ipv6-ttl-view
+check "ipv6 ttl: head" "2001:db8:77:4::2|2001:db8:77:4::2|" \
+    "$(setting "$report" 'Tracing to')|$(setting "$report" 'IP address')|$(setting "$report" 'Host name ')"
+check "ipv6 ttl: reply hop limits as ping -6 sees them" \
+    "$(ping_ttl 2001:db8:77:1::1) $(ping_ttl 2001:db8:77:4::2)" "$(cell "$report" 1 11) $(cell "$report" 3 11)"
+
 # === 3. failures the program survives ==============================================
 options || true
 set_host nosuch.kv.test
@@ -163,6 +199,14 @@ shot unresolvable
 set_host 224.0.0.1
 click_start
 check "non-unicast target" "Invalid IP address" "$(message_box 5)"
+for bad in 1:2:3:4:5:6:7:8:9 ::: fe80::1%nosuchif "[" "[]" "$(printf '2001:db8:%.0s' $(seq 33))"; do
+    set_host "$bad"
+    click_start
+    check "bad IPv6 text ${bad:0:20}: a message" "Unable to resolve the host name." "$(message_box 10)"
+done
+set_host ff02::1
+click_start
+check "IPv6 multicast target" "Invalid IP address" "$(message_box 5)"
 report=$(trace 10.77.4.2 15) || true
 check "still usable after the messages" "1 2 3" "$(hops_of "$report")"
 
@@ -211,6 +255,8 @@ app_start 65534 || exit 1
 report=$(trace 10.77.4.2 15) || echo "FAIL no report as an ordinary user"
 shot ordinary-user
 check "ordinary user with ping sockets: traced" "1 2 3" "$(hops_of "$report")"
+report=$(trace 2001:db8:77:4::2 15) || echo "FAIL no IPv6 report as an ordinary user"
+check "ordinary user with ping sockets: traced over IPv6" "1 2 3" "$(hops_of "$report")"
 app_kill
 on_src sysctl -qw net.ipv4.ping_group_range="1 0"
 app_start 65534 || exit 1
@@ -228,6 +274,8 @@ app_start || exit 1
 report=$(trace 10.77.4.2 15) || echo "FAIL no report over the raw socket"
 check "raw socket: the same hops" "1 2 3" "$(hops_of "$report")"
 check "raw socket: hop 3" "10.77.4.2||20|20|0" "$(row_cells "$report" 3 | cut -d'|' -f2-6)"
+report=$(trace 2001:db8:77:4::2 15) || echo "FAIL no IPv6 report over the raw socket"
+check "raw socket: IPv6 hop 3" "2001:db8:77:4::2||20|20|0" "$(row_cells "$report" 3 | cut -d'|' -f2-6)"
 app_kill
 on_src sysctl -qw net.ipv4.ping_group_range="0 2147483647"
 
