@@ -7,8 +7,11 @@
 # (92, 1032, ...; computed here independently), report the same MTU as
 # tracepath at dst, and take at most 13 x RTT + 5 ms (RTT: ping's average to
 # the hop). One more trace goes to far behind the 10 ms delay line, where the
-# RTT term counts (no tracepath there: its UDP gets no answer through the line). REPEATS traces per link; times are medians. The last line
-# says how many hops met all three goals.
+# RTT term counts (no tracepath there: its UDP gets no answer through the line).
+# Then the same over IPv6 to dst's IPv6 address at 1500, 1400 and 1280 (IPv6
+# needs 1280), beside tracepath -6: the same packet sizes on the wire, so
+# payloads 20 bytes smaller (72, 1012, ...). REPEATS traces per link; times are
+# medians. The last line says how many hops met all three goals.
 # usage: bench/mtu-search.sh [REPEATS]   (root; scripts/build first)
 set -euo pipefail
 export KV_PREFIX=kv-bn-mt- KV_DELAY_MS=10
@@ -17,20 +20,22 @@ TRACE=$BUILD/bench/trace_run
 REPEATS=${1:-3}
 DST=10.77.4.2
 FAR=10.77.11.2
+DST6=2001:db8:77:4::2
 require "$TRACE" "$KV_DELAYLINE"
 command -v tracepath >/dev/null || fail "needs tracepath (iputils-tracepath)"
 bed_up
 OUT=$(mktemp -d)
 at_exit rm -rf "$OUT"
 
-# The payload sizes the halving probes for a path MTU, one line: from 92
-# (passes) and 1972 (never sent), halfway each time, halves to the even size.
+# The payload sizes the halving probes for a path MTU, one line: from 120
+# bytes on the wire (passes) and 2000 (never sent), halfway each time, halves
+# to the even size; HEADERS (28 or 48) bytes of them are not payload.
 expected_sizes() {
-    awk -v mtu="$1" 'BEGIN {
-        low = 92; high = 1972; probe = 92; out = ""
+    awk -v mtu="$1" -v h="${2:-28}" 'BEGIN {
+        low = 120 - h; high = 2000 - h; probe = low; out = ""
         for (;;) {
             out = out (out == "" ? "" : " ") probe
-            if (probe + 28 <= mtu) low = probe; else high = probe
+            if (probe + h <= mtu) low = probe; else high = probe
             d = high - low; mid = low + int(d / 2)
             if (d % 2 == 1 && mid % 2 == 1) mid++
             if (high == low + 1) break
@@ -50,13 +55,15 @@ echo "mtu-search: $REPEATS traces per link, $(machine)"
 hops_ok=0 hops_all=0
 search() { # search LABEL TARGET MTU-AT-TARGET
     local label=$1 target=$2 mtu=$3 rep hop times address want got shown limit t ok
+    local headers=28 family=
+    case $target in *:*) headers=48 family=-6 ;; esac
     for rep in $(seq "$REPEATS"); do
         on_src "$TRACE" --mtu --runs 1 --timeout 2 --probes "$target" >"$OUT/trace.$rep"
     done
     local tp=
-    if [ "$target" = "$DST" ]; then
-        tp=$(on_src timeout 60 tracepath -n "$target" | sed -n 's/.*pmtu \([0-9]*\).*/\1/p' | tail -1)
-        echo "$label: tracepath -n pmtu $tp"
+    if [ "$target" = "$DST" ] || [ "$target" = "$DST6" ]; then
+        tp=$(on_src timeout 60 tracepath $family -n "$target" | sed -n 's/.*pmtu \([0-9]*\).*/\1/p' | tail -1)
+        echo "$label: tracepath${family:+ $family} -n pmtu $tp"
     else
         # tracepath's UDP gets no answer through the delay line
         echo "$label (no tracepath here)"
@@ -65,7 +72,7 @@ search() { # search LABEL TARGET MTU-AT-TARGET
         # the hop's own path MTU: the link MTU only counts on the way to dst
         local path=1500
         [ "$address" = "$target" ] && path=$mtu
-        want=$(expected_sizes "$path")
+        want=$(expected_sizes "$path" "$headers")
         got=$(sizes "${hop}" "$OUT/trace.1")
         times=()
         for rep in $(seq "$REPEATS"); do times+=("$(search_ms "$hop" "$OUT/trace.$rep")"); done
@@ -91,4 +98,9 @@ for mtu in 1500 1400 1280 576; do
     search "link r2 -- dst at $mtu" "$DST" "$mtu"
 done
 search "far behind the 10 ms delay line" "$FAR" 1500
+for mtu in 1500 1400 1280; do
+    bed mtu "$mtu"
+    on_src ip -6 route flush cache
+    search "IPv6: link r2 -- dst at $mtu" "$DST6" "$mtu"
+done
 echo "hops with the expected sizes, tracepath's MTU and the time limit: $hops_ok of $hops_all"
