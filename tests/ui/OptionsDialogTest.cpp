@@ -359,10 +359,11 @@ void OptionsDialogTest::checkRunsOnceWhenTheFocusWouldMove_data()
     QTest::addColumn<int>("checks");
     QTest::addColumn<QString>("focusAfter");
     const int tab = Qt::Key_Tab, backtab = Qt::Key_Backtab;
+    const int shift = Qt::ShiftModifier, ctrl = Qt::ControlModifier;
     QTest::newRow("Tab, passing") << tab << 0 << true << 1 << "second";
-    QTest::newRow("Shift+Tab, passing") << backtab << int(Qt::ShiftModifier) << true << 1 << "button";
+    QTest::newRow("Shift+Tab, passing") << backtab << shift << true << 1 << "button";
     QTest::newRow("Tab, failing") << tab << 0 << false << 1 << "first";
-    QTest::newRow("Ctrl+Tab, failing") << tab << int(Qt::ControlModifier) << false << 0 << "first";
+    QTest::newRow("Ctrl+Tab, failing") << tab << ctrl << false << 0 << "first";
     QTest::newRow("click, passing") << 0 << 0 << true << 1 << "first";
     QTest::newRow("click, failing") << 0 << 0 << false << 1 << "first";
 }
