@@ -141,6 +141,11 @@ def blocked_presses():
            text_of(control("Options", "text", "Max runs"))))
 
 
+def clipboard():
+    return subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
+                          text=True).stdout.replace("\r", "")
+
+
 def whole_trace():
     """Options, a valid change, OK, a host typed, Start, Copy: the report on the clipboard."""
     type_into(control("Options", "text", "Max runs"), "3")
@@ -152,9 +157,7 @@ def whole_trace():
     ended = poll(lambda: copy.getState().contains(pyatspi.STATE_ENABLED), 20)
     check("the trace ends", True, bool(ended))
     press(copy)
-    time.sleep(0.5)
-    report = subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
-                            text=True).stdout.replace("\r", "").splitlines()
+    report = (poll(lambda: clipboard().startswith("Tracing") and clipboard()) or "").splitlines()
     check("report: target", "Tracing to : 127.0.0.1", report[0] if report else None)
     check("report: the stored runs", ["Max runs       : 3"],
           [line for line in report if line.startswith("Max runs")])
