@@ -168,7 +168,7 @@ void HostTextTest::badHostText()
 }
 
 // Qt's combo chooses the item whose text was typed when the entry loses the
-// focus; "Clear History" typed and left must not clear the list.
+// focus or takes Enter; "Clear History" typed must never clear the list.
 void HostTextTest::typedCommandTextKeepsTheList_data()
 {
     QTest::addColumn<int>("key");
