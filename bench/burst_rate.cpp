@@ -1,6 +1,6 @@
 // Times a burst of echo requests leaving this network namespace: samples the
-// kernel's count of sent echo requests (IcmpMsg OutType8 in /proc/net/snmp)
-// every millisecond from the first request after the start to the COUNT-th,
+// kernel's count of sent echo requests (IcmpMsg OutType8 in /proc/net/snmp,
+// plus Icmp6OutEchos in /proc/net/snmp6 for IPv6) every millisecond from the first request after the start to the COUNT-th,
 // whoever sends them. Run it inside the namespace, start the burst after it.
 //
 //   burst_rate COUNT [TIMEOUT_S]
@@ -21,8 +21,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Icmp6OutEchos of /proc/net/snmp6, a "name value" line each.
+long long ipv6EchoRequestsSent() {
+    std::ifstream snmp6("/proc/net/snmp6");
+    std::string name;
+    long long value = 0;
+    while (snmp6 >> name >> value)
+        if (name == "Icmp6OutEchos")
+            return value;
+    return 0;
+}
+
 // The OutType8 column of the second IcmpMsg line; -1 when there is none yet.
-long long echoRequestsSent() {
+long long ipv4EchoRequestsSent() {
     std::ifstream snmp("/proc/net/snmp");
     std::string line, names;
     while (std::getline(snmp, line)) {
@@ -41,6 +52,8 @@ long long echoRequestsSent() {
     }
     return 0;
 }
+
+long long echoRequestsSent() { return ipv4EchoRequestsSent() + ipv6EchoRequestsSent(); }
 
 } // namespace
 

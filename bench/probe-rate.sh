@@ -7,7 +7,8 @@
 # alternating rounds. Then one more round of each under strace -c -f gives
 # the system calls per main probe (all threads of the program), which the
 # machine's load does not blur. The last line is the median ratio
-# program / ping -f (goal: at least 0.3).
+# program / ping -f (goal: at least 0.3). Before it, the same REPEATS rounds to
+# dst's IPv6 address beside ping -6 -f (goal: at least 0.9).
 # usage: bench/probe-rate.sh [RUNS [REPEATS]]   (root; scripts/build first)
 set -euo pipefail
 export KV_PREFIX=kv-bn-pr- KV_DELAY_MS=0
@@ -15,6 +16,7 @@ source "$(dirname "$0")/lib.sh"
 RUNS=${1:-10000}
 REPEATS=${2:-3}
 DST=10.77.4.2 # three hops, kernel forwarding only
+DST6=2001:db8:77:4::2
 PROBES=$((RUNS * 3))
 require "$KORVALEN" "$BURST"
 bed_up
@@ -40,6 +42,27 @@ for rep in $(seq "$REPEATS"); do
     ratios+=("$ratio")
     echo "  round $rep: program $ours probes/s, ping -f $theirs probes/s, ratio $ratio"
 done
+# rounds6: REPEATS alternating bursts to DST6; the median ratio in RATIO6
+rounds6() {
+    local ratios6=() rep ours theirs ratio
+    for rep in $(seq "$REPEATS"); do
+        watch_burst "$PROBES" "$OUT/ours6"
+        start_trace "$DST6"
+        wait_burst "$OUT/ours6"
+        ours=$RATE
+        sleep 0.5
+        watch_burst "$PROBES" "$OUT/theirs6"
+        on_src ping -6 -f -q -c "$PROBES" "$DST6" >/dev/null
+        wait_burst "$OUT/theirs6"
+        theirs=$RATE
+        ratio=$(calc '"%.3f", '"$ours / $theirs")
+        ratios6+=("$ratio")
+        echo "  IPv6 round $rep: program $ours probes/s, ping -6 -f $theirs probes/s, ratio $ratio"
+    done
+    RATIO6=$(printf '%s\n' "${ratios6[@]}" | median)
+}
+rounds6
+sleep 0.5
 # System calls per probe: one more burst of each under strace.
 strace -f -c -o "$OUT/ours.strace" -p "$KPID" 2>/dev/null &
 tracer=$!
@@ -54,4 +77,5 @@ on_src strace -f -c -o "$OUT/theirs.strace" ping -f -q -c "$PROBES" "$DST" >/dev
 calls() { awk '$NF == "total" { print $4 }' "$1"; }
 echo "system calls per main probe: program $(calc '"%.2f", '"$(calls "$OUT/ours.strace") / $PROBES"), ping -f $(calc '"%.2f", '"$(calls "$OUT/theirs.strace") / $PROBES")"
 echo "  program: $(awk 'NR > 2 && $NF != "total" && $1 !~ /^-/ { printf "%s %s  ", $NF, $4 }' "$OUT/ours.strace")"
+echo "IPv6 median ratio program / ping -6 -f: $RATIO6 (goal: at least 0.9)"
 echo "median ratio program / ping -f: $(printf '%s\n' "${ratios[@]}" | median) (goal: at least 0.3)"

@@ -72,7 +72,9 @@ node() { # a namespace that keeps to itself
     # before any link exists: no duplicate detection, no autoconfiguration
     x "$n" sysctl -qw net.ipv6.conf.all.accept_dad=0 net.ipv6.conf.default.accept_dad=0
     x "$n" sysctl -qw net.ipv6.conf.all.accept_ra=0 net.ipv6.conf.default.accept_ra=0
-    x "$n" sysctl -qw net.ipv6.icmp.ratelimit=0
+    # ratelimit alone leaves time exceeded and unreachable to the global
+    # limit (icmp_msgs_per_sec); an empty ratemask spares every type
+    x "$n" sysctl -qw net.ipv6.icmp.ratelimit=0 net.ipv6.icmp.ratemask=
     x "$n" sysctl -qw net.ipv4.ping_group_range="0 2147483647"
     x "$n" sysctl -qw net.ipv4.icmp_ratemask=0 net.ipv4.icmp_ratelimit=0
     # before any link exists, so every interface inherits it
