@@ -105,6 +105,16 @@ check "3 s server: the report's row" "report 1   10.77.1.1       r1.kv.test" \
 check_true "3 s server: no slower than a dead one" "$(elapsed "$slow") ms, dead $(elapsed "$dead") ms" \
     awk -v s="$(elapsed "$slow")" -v d="$(elapsed "$dead")" 'BEGIN { exit !(s <= d + 300) }'
 check "dead server: no name" "row  1|10.77.1.1|" "$(grep '^row  1|' <<<"$dead" | cut -d'|' -f1-3)"
+# r1 is the target: its row's look-up comes while the Host name's is still on
+# its way, and takes that one's answer instead of asking again
+bed dns 10.77.1.53 timeout:5 attempts:1
+out=$(trace --names --runs 1 --hops 2 --every-run --report 10.77.1.1)
+second=$(grep '^lookup 10.77.1.1 ' <<<"$out" | sed -n 2p)
+check "3 s server: one look-up per address at a time" "r1.kv.test" "$(field name "$second")"
+check_true "3 s server: the second waits for the first" "took $(field elapsed "$second") ms" \
+    within "$(field elapsed "$second")" 1000 400
+check "3 s server: the late Host name" "report Host name  : r1.kv.test" \
+    "$(grep '^report Host name' <<<"$out")"
 
 # ---- a forward look-up answered after 12 s is traced; Stop ends that wait
 bed slowdns 10.77.1.54 12
