@@ -209,6 +209,8 @@ void FakeNetwork::arriveLate()
 {
     for (uint32_t address : std::exchange(askedLate_, {}))
         late_.push_back({address, lateNames_[fakeDotted(address)]});
+    if (lateHook_)
+        lateHook_();
 }
 
 std::optional<std::array<uint8_t, 4>> FakeNetwork::firstIpv4(const std::string &host)
