@@ -155,20 +155,25 @@ TEST_F(HopRows, LateNamesGoWhereTheRowRulesPutThem)
     EXPECT_EQ(engine.log.dbName[3], "dst.late");
 }
 
-// An address first logged at a row's later reply keeps its name in the log
-// only; the row shows it from the hop's next reply on.
-TEST_F(HopRows, ALateNameOfAnAddressLoggedAfterATimeOutWaitsForTheNextReply)
+// A late name that comes when the row does not show its address: logged at a
+// later reply (the name shows from the hop's next reply on), or the hop has
+// timed out since. The log keeps the name either way.
+TEST_F(HopRows, ALateNameWaitsForTheRowsNextReply)
 {
-    settings.optMaxHops = 1;
-    settings.optMaxRuns = 2;
-    settings.optResolveNames = true;
-    router(1).answers = "-+";
-    net.addLateName("10.0.0.1", "r1.late");
-    trace();
-    net.arriveLate();
-    engine.deliverLateNames();
-    EXPECT_EQ(cells(1, Addr, Host), (V{"10.0.0.1", ""}));
-    EXPECT_EQ(engine.log.dbName[1], "r1.late");
+    const std::pair<std::string, V> cases[] = {{"-+", {"10.0.0.1", ""}}, {"+-", {"***", "***"}}};
+    for (const auto &[answers, row] : cases) {
+        settings.optMaxHops = 1;
+        settings.optMaxRuns = 2;
+        settings.optResolveNames = true;
+        router(1).answers = answers;
+        net.rewind();
+        net.addLateName("10.0.0.1", "r1.late");
+        trace();
+        net.arriveLate();
+        engine.deliverLateNames();
+        EXPECT_EQ(cells(1, Addr, Host), row) << answers;
+        EXPECT_EQ(engine.log.dbName[1], "r1.late") << answers;
+    }
 }
 
 // A reset (host entry, Options OK) or a new Start comes between the look-up

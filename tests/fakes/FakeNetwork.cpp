@@ -209,6 +209,8 @@ void FakeNetwork::arriveLate()
 {
     for (const IpAddress &address : std::exchange(askedLate_, {}))
         late_.push_back({address, lateNames_[address.text()]});
+    if (lateHook_)
+        lateHook_();
 }
 
 std::optional<std::array<uint8_t, 4>> FakeNetwork::firstIpv4(const std::string &host)

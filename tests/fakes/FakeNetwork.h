@@ -90,7 +90,8 @@ public:
     void addHost(const std::string &host, const std::string &dotted);
     void addName(const std::string &dotted, const std::string &name);
     // The reverse look-ups of dotted find nothing in time; arriveLate() then
-    // hands out the name of every one asked so far, as late names.
+    // hands out the name of every one asked so far, as late names, and calls
+    // the late-name hook.
     void addLateName(const std::string &dotted, const std::string &name);
     void arriveLate();
     // Forward look-ups call the idle hook this often before they answer,
@@ -104,6 +105,7 @@ public:
     std::string officialNameOf(const IpAddress &address) override;
     void abandonForward() override { forwardAbandoned_ = true; }
     std::vector<LateName> takeLateNames() override { return std::exchange(late_, {}); }
+    void setLateNameHook(LateNameHook hook) override { lateHook_ = std::move(hook); }
     const std::vector<std::string> &reverseLookups() const { return reverseLookups_; }
     const std::vector<std::string> &forwardLookups() const { return forwardLookups_; }
 
@@ -143,6 +145,7 @@ private:
     std::map<std::string, std::string> lateNames_;
     std::vector<IpAddress> askedLate_;
     std::vector<LateName> late_;
+    LateNameHook lateHook_;
     int forwardIdleCalls_ = 0;
     bool forwardAbandoned_ = false;
     std::function<void(const std::string &)> onReverse_;

@@ -16,6 +16,9 @@
 #   10.77.9.x    silent (blackhole at r2)   10.77.10.x net unreachable (r1)
 # ICMP rate limits are off in every namespace; names live in the hosts file of
 # src; its resolver never leaves the namespace (files only, 127.0.0.1).
+# dnsmasq on r1 (10.77.1.1) serves the same names over DNS, A and PTR (AAAA
+# and ip6.arpa PTR for the IPv6 ones); `dns 10.77.1.1` makes src ask it. `slowdns ADDR S` adds a server on r1 at ADDR
+# (10.77.1.x) that answers only after S seconds.
 #
 # Every link is dual-stack: 10.77.N.H is 2001:db8:77:N::H (r2b's end of the
 # second link is 2001:db8:77:3:a1b2:c3d4:e5f6:2), with the same routes, the
@@ -27,7 +30,7 @@
 # usage: testbed.sh up | down | status | exec NODE CMD... |
 #        lossevery N | noloss | silent NODE on|off | fragdrop on|off |
 #        delay MS | mtu N | count NAME MATCH... | counter NAME | nocount |
-#        dns ADDR... | nodns | unname ADDR...
+#        dns ADDR|OPTION... | nodns | unname ADDR... | slowdns ADDR SECONDS
 # mtu N sets the r2 -- dst link's MTU (1400 at start).
 # KV_PREFIX (default "kv-") prefixes every namespace; KV_DELAYLINE names the
 # delay-line program (default: build/tests/testbed/delayline of this tree).
@@ -121,7 +124,42 @@ wait_reply() { # wait_reply NODE-NAME ADDR: links come up asynchronously
     return 1
 }
 
+# Servers on r1 that down stops: only processes this script started, and only
+# while they still are one of its programs.
+serve() { # serve NAME ADDR CMD...: starts CMD in r1 and waits until it listens on ADDR:53
+    local name=$1 addr=$2 i
+    shift 2
+    mkdir -p "$STATE"
+    ip netns exec "${P}r1" "$@" </dev/null >"$STATE/$name.log" 2>&1 &
+    echo $! >"$STATE/serve-$name.pid"
+    for i in $(seq 100); do
+        [ -z "$(x r1 ss -Hlun "src = $addr:53")" ] || return 0
+        sleep 0.05
+    done
+    echo "testbed: $name does not listen on $addr" >&2
+    return 1
+}
+
+stop_servers() {
+    local f pid
+    for f in "$STATE"/serve-*.pid; do
+        [ -f "$f" ] || continue
+        pid=$(cat "$f")
+        rm -f "$f"
+        if grep -qaE 'dnsmasq|slowdns' "/proc/$pid/cmdline" 2>/dev/null; then
+            kill "$pid" 2>/dev/null || true
+            while kill -0 "$pid" 2>/dev/null; do sleep 0.01; done
+        fi
+    done
+}
+
+slowdns() { # slowdns ADDR SECONDS
+    x r1 ip addr add "$1/24" dev src
+    serve "slowdns-$1" "$1" /usr/bin/python3 "$HERE/slowdns.py" "$1" "$2" "$STATE/dns-hosts"
+}
+
 down() {
+    stop_servers
     stop_delayline
     for n in $NODES; do
         ip netns del "$P$n" 2>/dev/null || true
@@ -281,6 +319,11 @@ names() {
 2001:db8:77:4::2  dst6.kv.test
 2001:db8:77:11::2  far6.kv.test
 EOF
+    mkdir -p "$STATE"
+    grep -v localhost "/etc/netns/${P}src/hosts" >"$STATE/dns-hosts"
+    serve dnsmasq 10.77.1.1 dnsmasq --keep-in-foreground --conf-file=/dev/null --user=root \
+        --group=root --no-resolv --no-hosts --addn-hosts="$STATE/dns-hosts" --local-ttl=0 \
+        --listen-address=10.77.1.1 --bind-interfaces --pid-file=
 }
 
 up() {
@@ -322,7 +365,9 @@ rules() { # rules [ip6] NODE CHAIN RULE...: replace a toggle chain's rules
 dns() { # src asks the name servers ADDR... after its hosts file, with the C library's time-outs
     local ns
     printf 'hosts: files dns\nnetworks: files\n' >"/etc/netns/${P}src/nsswitch.conf"
-    for ns in "$@"; do echo "nameserver $ns"; done >"/etc/netns/${P}src/resolv.conf"
+    for ns in "$@"; do # timeout:N and the like are resolver options
+        case $ns in *:*) echo "options $ns" ;; *) echo "nameserver $ns" ;; esac
+    done >"/etc/netns/${P}src/resolv.conf"
 }
 
 nodns() {
@@ -375,5 +420,6 @@ case "${1:-}" in
     dns) shift; dns "$@" ;;
     nodns) nodns ;;
     unname) shift; unname "$@" ;;
-    *) sed -n '2,34p' "$0"; exit 2 ;;
+    slowdns) slowdns "$2" "$3" ;;
+    *) sed -n '2,36p' "$0"; exit 2 ;;
 esac

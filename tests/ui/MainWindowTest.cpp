@@ -51,6 +51,7 @@ private slots:
     void traceFillsTheTable();
     void stopEndsAfterTheProbeInFlight();
     void enterOnStartTraces();
+    void aLateNameShowsWhileTheWindowIsIdle();
 
     void history_data();
     void history();
@@ -273,6 +274,21 @@ void MainWindowTest::stopEndsAfterTheProbeInFlight()
     QVERIFY(button("Command1")->isEnabled());
     QVERIFY(button("Command4")->isEnabled());
     QVERIFY(!window->engine().tracing);
+}
+
+// The names come after the trace has ended, on no event of the window's own.
+void MainWindowTest::aLateNameShowsWhileTheWindowIsIdle()
+{
+    scriptPath();
+    settings.optResolveNames = true;
+    net->addLateName("10.0.0.1", "r1.late");
+    net->addLateName(target.toStdString(), "dst.late");
+    startTrace(target);
+    QCOMPARE(cell(0, 2), QString());
+    net->arriveLate();
+    QTRY_COMPARE(cell(0, 2), QStringLiteral("r1.late"));
+    QCOMPARE(cell(2, 2), QStringLiteral("dst.late"));
+    QCOMPARE(child<QLineEdit>("Text2")->text(), QStringLiteral("dst.late"));
 }
 
 // ---- host history
