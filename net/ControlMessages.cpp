@@ -39,10 +39,20 @@ void readIp(int type, std::span<const uint8_t> data, Control &control, int ttlTy
     }
 }
 
+// Only a stamp the nanosecond clock can hold is one: other bytes would
+// overflow it.
+bool isStamp(const timespec &stamp)
+{
+    constexpr auto maxSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::nanoseconds::max()).count() - 1;
+    return stamp.tv_sec >= 0 && stamp.tv_sec <= maxSeconds && stamp.tv_nsec >= 0
+        && stamp.tv_nsec < 1'000'000'000;
+}
+
 void readSocket(int type, std::span<const uint8_t> data, Control &control)
 {
     timespec stamp{};
-    if (type == SCM_TIMESTAMPNS && copyFrom(data, stamp))
+    if (type == SCM_TIMESTAMPNS && copyFrom(data, stamp) && isStamp(stamp))
         control.arrival = std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec);
 }
 

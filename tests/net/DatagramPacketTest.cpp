@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime> // linux/errqueue.h needs timespec
 #include <linux/errqueue.h>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -237,6 +238,10 @@ TEST(DatagramPacket, ControlMessagesAreReadOnlyWithinTheirBytes)
         EXPECT_EQ(reply->ttl, 0);
         const Bytes cutStamp = first(receiveStamp(1, 0), CMSG_LEN(8)); // half a timespec
         EXPECT_FALSE(f.parseReply(*Recvmsg(target, cutStamp, f.echo(f.reply())))->arrival);
+        // Found by fuzzing: a stamp past what nanoseconds hold overflowed.
+        for (const Bytes &bogus : {receiveStamp(std::numeric_limits<time_t>::max(), 0),
+                                   receiveStamp(-1, 0), receiveStamp(1, 1'000'000'000)})
+            EXPECT_FALSE(f.parseReply(*Recvmsg(target, bogus, f.echo(f.reply())))->arrival);
 
         const Bytes full = f.recvErr(f.timeExceeded());
         cmsghdr header;
