@@ -105,8 +105,7 @@ IcmpEchoService::IcmpEchoService(Backend backend, PrivilegedSockets privileged)
 
 // A reused socket is one that has sent before: it throws away what its
 // earlier requests left queued before its next send. Datagram sockets and the
-// held raw socket are reused; a raw socket opened here is fresh per handle,
-// as it was before its kernel filter kept foreign traffic off its queue.
+// held raw socket are reused; a raw socket opened here is fresh per handle.
 std::unique_ptr<EchoHandle> IcmpEchoService::openHandle()
 {
     if (held_ && backend_ != Backend::datagram)
