@@ -52,6 +52,7 @@ busy_case() {
     echo "busy, $1 (hop $2, delay $3 ms): program $best/$avg/$worst  ping $pmin/$pavg/$pmax" \
          " avg - ping avg $da ms, worst - ping max $dw ms"
     awk -v a="$da" -v w="$dw" 'BEGIN { exit !(a <= 1 && a >= -1 && w <= 1 && w >= -1) }' || busy_missed=yes
+    awk -v a="$da" -v w="$dw" 'BEGIN { exit !(a <= 1 && w <= 1) }' || busy_above=yes
 }
 
 busy_machine() {
@@ -64,10 +65,12 @@ busy_machine() {
         at_exit kill $!
     done
     echo "busy machine: $BUSY runs, program and ping at nice 19 beside $(nproc) busy loops"
-    busy_missed=
+    busy_missed= busy_above=
     busy_case "$R1" 1 0
     busy_case "$FAR" 2 10
-    echo "busy machine: Avg and Worst within 1 ms of ping's: $([ -z "$busy_missed" ] && echo yes || echo no)"
+    # ping at nice 19 has its own late sends, so its max can be the higher one
+    echo "busy machine: Avg and Worst within 1 ms of ping's: $([ -z "$busy_missed" ] && echo yes || echo no);" \
+         "more than 1 ms above ping's: $([ -z "$busy_above" ] && echo no || echo yes)"
 }
 [ -n "$QUIET" ] || { busy_machine; exit 0; }
 
