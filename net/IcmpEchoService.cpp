@@ -76,21 +76,40 @@ private:
     std::shared_ptr<std::unique_ptr<EchoHandle>> spare_;
 };
 
+// A handle on a socket that outlives it.
+class BorrowedHandle : public EchoHandle {
+public:
+    explicit BorrowedHandle(EchoHandle &socket) : socket_(socket) {}
+
+    uint32_t sendEcho(uint32_t destination, std::span<const uint8_t> payload,
+                      const IpOptionInformation &options, IcmpEchoReply &reply,
+                      uint32_t timeoutMs) override
+    {
+        return socket_.sendEcho(destination, payload, options, reply, timeoutMs);
+    }
+
+private:
+    EchoHandle &socket_;
+};
+
 } // namespace
 
-IcmpEchoService::IcmpEchoService(Backend backend)
+IcmpEchoService::IcmpEchoService(Backend backend, PrivilegedSockets privileged)
     : backend_(backend), idleHook_(std::make_shared<IdleHook>()),
       spare_(std::make_shared<std::unique_ptr<EchoHandle>>())
 {
+    const auto raw = privileged.takeRawIcmp();
+    if (raw.fd >= 0)
+        held_ = std::make_unique<RawEchoHandle>(raw.fd, raw.id, idleHook_);
 }
 
 // A reused socket is one that has sent before: it throws away what its
-// earlier requests left queued before its next send. Only datagram sockets are
-// reused: a raw socket queues every ICMP packet of the namespace, and under a
-// flood of other traffic a reused one would meet its answer behind a full
-// queue, where a fresh one starts empty.
+// earlier requests left queued before its next send. Datagram sockets and the
+// held raw socket are reused; a raw socket opened here is fresh per handle.
 std::unique_ptr<EchoHandle> IcmpEchoService::openHandle()
 {
+    if (held_ && backend_ != Backend::datagram)
+        return std::make_unique<BorrowedHandle>(*held_);
     if (*spare_)
         return std::make_unique<RecycledHandle>(std::move(*spare_), spare_);
     EchoOpenFailure failure;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/EchoService.h"
+#include "net/PrivilegedSockets.h"
 
 #include <memory>
 
@@ -11,7 +12,10 @@ class IcmpEchoService : public EchoService {
 public:
     enum class Backend { automatic, datagram, raw };
 
-    explicit IcmpEchoService(Backend backend = Backend::automatic);
+    // A raw socket among the privileged ones serves every handle for the
+    // service's life, before any socket opened later.
+    explicit IcmpEchoService(Backend backend = Backend::automatic,
+                             PrivilegedSockets privileged = {});
 
     std::unique_ptr<EchoHandle> openHandle() override;
     EchoOpenFailure lastOpenFailure() const override;
@@ -28,4 +32,7 @@ private:
     // which spares a socket, its set-up and a close per probe. Shared with the
     // open handles, which put their socket back when they are destroyed.
     std::shared_ptr<std::unique_ptr<EchoHandle>> spare_;
+    // The raw socket opened while the process held CAP_NET_RAW: it cannot be
+    // opened again, so closeSpares leaves it open.
+    std::unique_ptr<EchoHandle> held_;
 };

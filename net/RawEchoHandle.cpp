@@ -54,18 +54,27 @@ bool setIdFilter(int fd, uint16_t id)
 
 // No IP_RECVERR here: errors would arrive twice and set the socket error;
 // they are read from the data stream instead.
-std::unique_ptr<RawEchoHandle> RawEchoHandle::open(std::shared_ptr<const EchoService::IdleHook> idleHook)
+int RawEchoHandle::openSocket(uint16_t &id)
 {
     const int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0)
-        return nullptr;
-    const uint16_t id = randomWord();
+        return -1;
+    id = randomWord();
     if (!setFilter(fd) || !setIdFilter(fd, id) || !enableReceiveStamps(fd)) {
         const int error = errno;
         close(fd);
         errno = error;
-        return nullptr;
+        return -1;
     }
+    return fd;
+}
+
+std::unique_ptr<RawEchoHandle> RawEchoHandle::open(std::shared_ptr<const EchoService::IdleHook> idleHook)
+{
+    uint16_t id = 0;
+    const int fd = openSocket(id);
+    if (fd < 0)
+        return nullptr;
     return std::make_unique<RawEchoHandle>(fd, id, std::move(idleHook));
 }
 

@@ -9,6 +9,8 @@ class RawEchoHandle : public SocketEchoHandle {
 public:
     // Opens and sets up the socket with a random id; null with errno set when that fails.
     static std::unique_ptr<RawEchoHandle> open(std::shared_ptr<const EchoService::IdleHook> idleHook);
+    // The socket alone, set up as open() does; -1 with errno set when that fails.
+    static int openSocket(uint16_t &id);
 
     using SocketEchoHandle::SocketEchoHandle;
 

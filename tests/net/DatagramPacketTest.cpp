@@ -166,6 +166,10 @@ TEST(DatagramPacket, ControlMessagesAreReadOnlyWithinTheirBytes)
 
     const Bytes cutStamp = first(receiveStamp(1, 0), CMSG_LEN(8)); // half a timespec
     EXPECT_FALSE(parseReply(*Recvmsg(name(target), cutStamp, echo(0)), ourSeq)->arrival);
+    // Found by fuzzing: a stamp beyond any real time overflowed the nanoseconds.
+    for (const Bytes &beyond : {receiveStamp(-6485183463413514240, 0), receiveStamp(1, -1),
+                                receiveStamp(1, 1'000'000'000)})
+        EXPECT_FALSE(parseReply(*Recvmsg(name(target), beyond, echo(0)), ourSeq)->arrival);
 
     const Bytes full = recvErr({});
     EXPECT_FALSE(error(name(target), first(full, full.size() - 1)));
