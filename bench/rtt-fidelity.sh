@@ -12,7 +12,8 @@
 # 19) beside a busy loop per core, BUSY runs to r1 (hop 1, directly
 # connected) and to far (hop 2, delay line at 10 ms), with ping at the same
 # priority beside each trace. Best/Avg/Worst from the copied report against
-# ping's min/avg/max (goal: Avg and Worst each within 1 ms of ping's).
+# ping's min/avg/max (goal: Avg and Worst each within 1 ms of ping's). The
+# delay line runs at a real-time priority there: the path keeps its pace.
 # usage: bench/rtt-fidelity.sh [PROBES [REPEATS [BUSY]]]   (root; scripts/build first)
 #        bench/rtt-fidelity.sh busy [BUSY]                 (the busy machine alone)
 set -euo pipefail
@@ -35,6 +36,9 @@ at_exit rm -rf "$OUT"
 # busy_case ADDRESS HOP DELAY: one trace of BUSY runs in the window beside ping
 busy_case() {
     bed delay "$3"
+    # The line is the path, not a subject: real-time priority keeps its pace
+    # under the load (at nice 0, even at -20, it alone added up to 100 ms).
+    chrt -f -p 50 "$(cat "/run/${KV_PREFIX}testbed/delayline.pid")"
     local interval report sent best avg worst pmin pavg pmax
     interval=$(calc '"%.4f", '"$3"' * 2 / 1000 + 0.001')
     on_src nice -n 19 ping -n -q -c "$BUSY" -i "$interval" -W 2 "$1" >"$OUT/ping" 2>&1 &
@@ -50,6 +54,7 @@ busy_case() {
     echo "busy, $1 (hop $2, delay $3 ms): program $best/$avg/$worst  ping $pmin/$pavg/$pmax" \
          " avg - ping avg $da ms, worst - ping max $dw ms"
     awk -v a="$da" -v w="$dw" 'BEGIN { exit !(a <= 1 && a >= -1 && w <= 1 && w >= -1) }' || busy_missed=yes
+    awk -v a="$da" -v w="$dw" 'BEGIN { exit !(a <= 1 && w <= 1) }' || busy_above=yes
 }
 
 busy_machine() {
@@ -62,10 +67,12 @@ busy_machine() {
         at_exit kill $!
     done
     echo "busy machine: $BUSY runs, program and ping at nice 19 beside $(nproc) busy loops"
-    busy_missed=
+    busy_missed= busy_above=
     busy_case "$R1" 1 0
     busy_case "$FAR" 2 10
-    echo "busy machine: Avg and Worst within 1 ms of ping's: $([ -z "$busy_missed" ] && echo yes || echo no)"
+    # ping at nice 19 has its own late sends, so its max can be the higher one
+    echo "busy machine: Avg and Worst within 1 ms of ping's: $([ -z "$busy_missed" ] && echo yes || echo no);" \
+         "more than 1 ms above ping's: $([ -z "$busy_above" ] && echo no || echo yes)"
 }
 [ -n "$QUIET" ] || { busy_machine; exit 0; }
 

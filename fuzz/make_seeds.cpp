@@ -212,6 +212,12 @@ void datagramSeeds(Corpus &corpus)
     corpus.addCuts("reply", sound);
     corpus.add("reply-wrong-sequence", datagramInput(toUs, ttl, echo(0, 0x4242, sequence + 1)));
     corpus.add("reply-no-control", datagramInput(toUs, {}, echo(0, 0x4242)));
+    // The receive stamp comes first, at the socket level, as the kernel orders it.
+    const Bytes stamp = receiveStamp(1765000000, 123456789);
+    corpus.add("reply-stamped", datagramInput(toUs, stamp + ttl, echo(0, 0x4242)));
+    corpus.add("error-stamped",
+               datagramInput(toUs, stamp + ttlCmsg(250) + errorCmsg(SO_EE_ORIGIN_ICMP, {11, 0}),
+                             echo(8, 0x4242)));
     for (const Code &c : errorCodes()) {
         const Bytes control = ttlCmsg(250) + errorCmsg(SO_EE_ORIGIN_ICMP, c, 1400);
         corpus.add("error", datagramInput(toUs, control, echo(8, 0x4242)));

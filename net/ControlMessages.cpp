@@ -39,20 +39,14 @@ void readIp(int type, std::span<const uint8_t> data, Control &control, int ttlTy
     }
 }
 
-// Only a stamp the nanosecond clock can hold is one: other bytes would
-// overflow it.
-bool isStamp(const timespec &stamp)
-{
-    constexpr auto maxSeconds =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::nanoseconds::max()).count() - 1;
-    return stamp.tv_sec >= 0 && stamp.tv_sec <= maxSeconds && stamp.tv_nsec >= 0
-        && stamp.tv_nsec < 1'000'000'000;
-}
-
+// A stamp that is no time of this era (found by fuzzing: a huge tv_sec
+// overflowed the nanoseconds) is no stamp.
 void readSocket(int type, std::span<const uint8_t> data, Control &control)
 {
+    constexpr time_t latest = time_t(1) << 33; // the year 2242, well inside 64-bit nanoseconds
     timespec stamp{};
-    if (type == SCM_TIMESTAMPNS && copyFrom(data, stamp) && isStamp(stamp))
+    if (type == SCM_TIMESTAMPNS && copyFrom(data, stamp) && stamp.tv_sec >= 0
+        && stamp.tv_sec < latest && stamp.tv_nsec >= 0 && stamp.tv_nsec < 1'000'000'000)
         control.arrival = std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec);
 }
 

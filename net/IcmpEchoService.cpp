@@ -83,22 +83,45 @@ private:
     std::shared_ptr<std::unique_ptr<SocketEchoHandle>> spare_;
 };
 
+// A handle on a socket that outlives it.
+class BorrowedHandle : public EchoHandle {
+public:
+    explicit BorrowedHandle(EchoHandle &socket) : socket_(socket) {}
+
+    uint32_t sendEcho(const IpAddress &destination, std::span<const uint8_t> payload,
+                      const IpOptionInformation &options, IcmpEchoReply &reply,
+                      uint32_t timeoutMs) override
+    {
+        return socket_.sendEcho(destination, payload, options, reply, timeoutMs);
+    }
+
+private:
+    EchoHandle &socket_;
+};
+
 } // namespace
 
-IcmpEchoService::IcmpEchoService(Backend backend)
+IcmpEchoService::IcmpEchoService(Backend backend, PrivilegedSockets privileged)
     : backend_(backend), idleHook_(std::make_shared<IdleHook>()),
       spare_(std::make_shared<std::unique_ptr<SocketEchoHandle>>())
 {
+    if (const auto raw = privileged.takeRawIcmp(); raw.fd >= 0)
+        heldIpv4_ = std::make_unique<RawEchoHandle>(EchoFamily::of(IpAddress()), raw.fd, raw.id,
+                                                    idleHook_);
+    if (const auto raw = privileged.takeRawIcmp6(); raw.fd >= 0)
+        heldIpv6_ = std::make_unique<RawEchoHandle>(EchoFamily::of(IpAddress::fromIpv6({})),
+                                                    raw.fd, raw.id, idleHook_);
 }
 
 // A reused socket is one that has sent before: it throws away what its
-// earlier requests left queued before its next send. Only datagram sockets are
-// reused: a raw socket queues every ICMP packet of the namespace, and under a
-// flood of other traffic a reused one would meet its answer behind a full
-// queue, where a fresh one starts empty.
+// earlier requests left queued before its next send. Datagram sockets and the
+// held raw sockets are reused; a raw socket opened here is fresh per handle.
 std::unique_ptr<EchoHandle> IcmpEchoService::openHandle(const IpAddress &destination)
 {
     const EchoFamily &family = EchoFamily::of(destination);
+    const auto &held = family.isIpv6() ? heldIpv6_ : heldIpv4_;
+    if (held && backend_ != Backend::datagram)
+        return std::make_unique<BorrowedHandle>(*held);
     // A spare of the other family is of no use to this trace.
     if (*spare_ && &(*spare_)->family() != &family)
         spare_->reset();

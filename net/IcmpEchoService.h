@@ -2,6 +2,7 @@
 
 #include "net/EchoService.h"
 #include "net/SocketEchoHandle.h"
+#include "net/PrivilegedSockets.h"
 
 #include <memory>
 
@@ -12,7 +13,10 @@ class IcmpEchoService : public EchoService {
 public:
     enum class Backend { automatic, datagram, raw };
 
-    explicit IcmpEchoService(Backend backend = Backend::automatic);
+    // A raw socket among the privileged ones serves every handle of its
+    // family for the service's life, before any socket opened later.
+    explicit IcmpEchoService(Backend backend = Backend::automatic,
+                             PrivilegedSockets privileged = {});
 
     std::unique_ptr<EchoHandle> openHandle(const IpAddress &destination) override;
     EchoOpenFailure lastOpenFailure() const override;
@@ -29,4 +33,7 @@ private:
     // which spares a socket, its set-up and a close per probe. Shared with the
     // open handles, which put their socket back when they are destroyed.
     std::shared_ptr<std::unique_ptr<SocketEchoHandle>> spare_;
+    // The raw sockets (IPv4, IPv6) opened while the process held CAP_NET_RAW:
+    // they cannot be opened again, so closeSpares leaves them open.
+    std::unique_ptr<SocketEchoHandle> heldIpv4_, heldIpv6_;
 };

@@ -69,19 +69,28 @@ int openIpv4(uint16_t id)
 
 // No IP_RECVERR here: errors would arrive twice and set the socket error;
 // they are read from the data stream instead.
-std::unique_ptr<RawEchoHandle> RawEchoHandle::open(const EchoFamily &family,
-                                                   std::shared_ptr<const EchoService::IdleHook> idleHook)
+int RawEchoHandle::openSocket(const EchoFamily &family, uint16_t &id)
 {
-    const uint16_t id = randomWord();
+    id = randomWord();
     const int fd = family.isIpv6() ? Icmp6Socket::openRaw(id) : openIpv4(id);
     if (fd < 0)
-        return nullptr;
+        return -1;
     if (!enableReceiveStamps(fd)) {
         const int error = errno;
         close(fd);
         errno = error;
-        return nullptr;
+        return -1;
     }
+    return fd;
+}
+
+std::unique_ptr<RawEchoHandle> RawEchoHandle::open(const EchoFamily &family,
+                                                   std::shared_ptr<const EchoService::IdleHook> idleHook)
+{
+    uint16_t id = 0;
+    const int fd = openSocket(family, id);
+    if (fd < 0)
+        return nullptr;
     return std::make_unique<RawEchoHandle>(family, fd, id, std::move(idleHook));
 }
 

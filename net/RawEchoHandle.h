@@ -10,6 +10,8 @@ public:
     // Opens and sets up the socket with a random id; null with errno set when that fails.
     static std::unique_ptr<RawEchoHandle> open(const EchoFamily &family,
                                                std::shared_ptr<const EchoService::IdleHook> idleHook);
+    // The socket alone, set up as open() does; -1 with errno set when that fails.
+    static int openSocket(const EchoFamily &family, uint16_t &id);
 
     using SocketEchoHandle::SocketEchoHandle;
 

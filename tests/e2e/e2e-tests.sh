@@ -277,6 +277,26 @@ check "raw socket: hop 3" "10.77.4.2||20|20|0" "$(row_cells "$report" 3 | cut -d
 report=$(trace 2001:db8:77:4::2 15) || echo "FAIL no IPv6 report over the raw socket"
 check "raw socket: IPv6 hop 3" "2001:db8:77:4::2||20|20|0" "$(row_cells "$report" 3 | cut -d'|' -f2-6)"
 app_kill
-on_src sysctl -qw net.ipv4.ping_group_range="0 2147483647"
+# An ordinary user and a binary with cap_net_raw, as the package sets it up:
+# the raw socket is opened at start, the capability dropped at once, and the
+# window holds none while it traces; with ping sockets open nothing is opened
+# early. /proc/net/raw lists the namespace's raw sockets.
+capped=$(mktemp -d /tmp/kv-e2e-cap.XXXXXX)
+chmod 755 "$capped"
+cp "$KORVALEN" "$capped/" && setcap cap_net_raw+ep "$capped/${KORVALEN##*/}"
+caps() { awk '/^Cap(Prm|Eff):/ { print $2 }' "/proc/$app_pid/status" | xargs; }
+raw_sockets() { on_src tail -n +2 /proc/net/raw | wc -l; }
+for range in "1 0" "0 2147483647"; do
+    on_src sysctl -qw net.ipv4.ping_group_range="$range"
+    KORVALEN=$capped/${KORVALEN##*/} app_start 65534 || exit 1
+    check "cap_net_raw binary, ping_group_range $range: no capability in the window" \
+        "0000000000000000 0000000000000000" "$(caps)"
+    check "cap_net_raw binary, ping_group_range $range: raw sockets held" \
+        "$([ "$range" = "1 0" ] && echo 1 || echo 0)" "$(raw_sockets)"
+    report=$(trace 10.77.4.2 15) || echo "FAIL no report from the cap_net_raw binary"
+    check "cap_net_raw binary, ping_group_range $range: traced" "1 2 3" "$(hops_of "$report")"
+    app_kill
+done
+rm -rf "$capped"
 
 finish

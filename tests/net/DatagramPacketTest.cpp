@@ -238,9 +238,10 @@ TEST(DatagramPacket, ControlMessagesAreReadOnlyWithinTheirBytes)
         EXPECT_EQ(reply->ttl, 0);
         const Bytes cutStamp = first(receiveStamp(1, 0), CMSG_LEN(8)); // half a timespec
         EXPECT_FALSE(f.parseReply(*Recvmsg(target, cutStamp, f.echo(f.reply())))->arrival);
-        // Found by fuzzing: a stamp past what nanoseconds hold overflowed.
-        for (const Bytes &bogus : {receiveStamp(std::numeric_limits<time_t>::max(), 0),
-                                   receiveStamp(-1, 0), receiveStamp(1, 1'000'000'000)})
+        // Found by fuzzing: a stamp beyond any real time overflowed the nanoseconds.
+        for (const Bytes &bogus :
+             {receiveStamp(std::numeric_limits<time_t>::max(), 0), receiveStamp(-6485183463413514240, 0),
+              receiveStamp(-1, 0), receiveStamp(1, -1), receiveStamp(1, 1'000'000'000)})
             EXPECT_FALSE(f.parseReply(*Recvmsg(target, bogus, f.echo(f.reply())))->arrival);
 
         const Bytes full = f.recvErr(f.timeExceeded());

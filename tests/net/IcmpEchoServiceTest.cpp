@@ -465,6 +465,46 @@ INSTANTIATE_TEST_SUITE_P(Backends, EchoLoopback, testing::Values(Backend::datagr
                              return info.param == Backend::datagram ? "datagram" : "raw";
                          });
 
+// Where ping sockets are closed, the raw socket opened while the process was
+// privileged serves every handle (one id on the wire, sequences running on),
+// and closing handles and spares leaves it open; the raw ICMPv6 socket opened
+// beside it serves IPv6 handles; where they are open, nothing is opened early.
+TEST(PrivilegedSockets, HeldRawSocketServesEveryHandle)
+{
+    if (!namespaceProblem().empty())
+        GTEST_SKIP() << namespaceProblem();
+    ASSERT_TRUE(writeSysctl("ping_group_range", "1 0"));
+    IcmpEchoService service(Backend::automatic, PrivilegedSockets::open());
+    ASSERT_TRUE(writeSysctl("ping_group_range", "0 2147483647"));
+    EXPECT_EQ(PrivilegedSockets::open().takeRawIcmp().fd, -1);
+    EXPECT_EQ(PrivilegedSockets::open().takeRawIcmp6().fd, -1);
+    const int sniffer = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    ASSERT_GE(sniffer, 0);
+    std::vector<std::pair<uint16_t, uint16_t>> wire;
+    for (int i = 0; i < 2; ++i) {
+        auto handle = service.openHandle(loopbackAddress);
+        ASSERT_TRUE(handle);
+        IcmpEchoReply reply;
+        handle->sendEcho(loopbackAddress, std::vector<uint8_t>(32, 'a'), {64, 0, 0}, reply, 2000);
+        EXPECT_EQ(reply.status, IpStatus::success);
+        wire.push_back(nextRequestIds(sniffer).value_or(std::pair{0, 0}));
+        handle.reset();
+        service.closeSpares();
+    }
+    close(sniffer);
+    EXPECT_EQ(wire[1].first, wire[0].first) << "one socket, one id";
+    EXPECT_EQ(wire[1].second, static_cast<uint16_t>(wire[0].second + 1));
+    ASSERT_TRUE(writeSysctl("ping_group_range", "1 0")); // no ICMPv6 datagram socket either
+    const IpAddress local6 = *IpAddress::parse("::1");
+    auto handle6 = service.openHandle(local6);
+    ASSERT_TRUE(handle6);
+    IcmpEchoReply reply6;
+    handle6->sendEcho(local6, std::vector<uint8_t>(32, 'a'), {64, 0, 0}, reply6, 2000);
+    ASSERT_TRUE(writeSysctl("ping_group_range", "0 2147483647"));
+    EXPECT_EQ(reply6.status, IpStatus::success);
+    EXPECT_EQ(reply6.address, local6);
+}
+
 // The kernel's stamps and the send time are on the real-time clock, which
 // can be stepped while a request waits: a difference that cannot be (below
 // zero or past the time-out) gives way to the monotonic time of the read.

@@ -31,8 +31,10 @@ bed_up() {
 
 background_pids=()
 # Starts a command in src in the background; stop_background ends it again.
+# The subshell becomes the command (testbed.sh execs it too), so the pid
+# killed is the command's: a forked chain left it running after the test.
 in_background() {
-    on_src "$@" >/dev/null 2>&1 &
+    (exec "$TESTBED" exec src "$@") >/dev/null 2>&1 &
     background_pids+=($!)
 }
 stop_background() {
