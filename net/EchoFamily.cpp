@@ -46,8 +46,7 @@ const EchoFamily ipv4{AF_INET,
                       IcmpPacket::buildEchoRequest,
                       DatagramPacket::parseReply,
                       ipv4ErrorQueueEntry,
-                      ipv4Raw,
-                      28};
+                      ipv4Raw};
 
 const EchoFamily ipv6{AF_INET6,
                       IPPROTO_ICMPV6,
@@ -63,8 +62,7 @@ const EchoFamily ipv6{AF_INET6,
                       Icmp6Packet::buildEchoRequest,
                       Icmp6Packet::parseDatagramReply,
                       Icmp6Packet::parseErrorQueueEntry,
-                      Icmp6Packet::parseRawMessage,
-                      48};
+                      Icmp6Packet::parseRawMessage};
 
 static_assert(IP_PMTUDISC_PROBE == IPV6_PMTUDISC_PROBE && IP_PMTUDISC_DONT == IPV6_PMTUDISC_DONT,
               "one discovery value serves both families");

@@ -43,8 +43,6 @@ struct EchoFamily {
     std::optional<IcmpPacket::Answer> (*parseRaw)(const DatagramPacket::Received &,
                                                   const IpAddress &destination, uint16_t id,
                                                   uint16_t sequence);
-    // Bytes of IP and ICMP header in front of an echo's payload: 28 or 48.
-    int16_t headerBytes;
 
     bool isIpv6() const { return domain == AF_INET6; }
 
