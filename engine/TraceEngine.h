@@ -2,12 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "engine/AddressLog.h"
-#include "engine/HopStats.h"
-#include "engine/ResultModel.h"
+#include "engine/HopTable.h"
+#include "engine/PathMtuSearch.h"
 #include "engine/TraceSettings.h"
 #include "net/IpAddress.h"
 
@@ -16,10 +16,12 @@ class EchoService;
 class Resolver;
 class WindowOps;
 struct IcmpEchoReply;
+struct IpOptionInformation;
 
-// The trace: the Start/Stop button's handler with its run and hop loops, the
-// hop statistics, the MTU search and the notes. It owns the state the main
-// window shares with the Options dialog and the report; the window owns it.
+// The trace: the Start/Stop button's handler with its run and hop loops and
+// the target's look-ups; the hop rows and the MTU search are its parts. It
+// owns the state the main window shares with the Options dialog and the
+// report; the window owns it.
 class TraceEngine {
 public:
     TraceEngine(TraceSettings &settings, EchoService &echo, Resolver &resolver, WindowOps &ops);
@@ -39,25 +41,21 @@ public:
     void deliverLateNames();
 
     TraceSettings &settings;
-    ResultModel results;
-    bool tracing = false;
-    int16_t curHop = 0;
-    int16_t maxhop = 0;
-    int32_t dbIndex = 0;
-    HopStats stats;
-    AddressLog log;
-    std::array<bool, 256> hopNoted{};
 
 private:
-    enum class MtuOutcome { passes, tooBig, failed };
+    HopTable rows_; // before the references into it below
 
-    // A look-up that found no name in time, and where a late name goes.
-    struct NameWait {
-        std::string dotted;
-        int32_t k;  // the address-log entry to name; 0: the target's Host name box
-        bool inRow; // the Hostname cell of hop dbHop[k] shows it too, while it shows dotted
-    };
+public:
+    ResultModel &results = rows_.results;
+    bool tracing = false;
+    int16_t curHop = 0;
+    int16_t &maxhop = rows_.maxhop;
+    int32_t &dbIndex = rows_.dbIndex;
+    HopStats &stats = rows_.stats;
+    AddressLog &log = rows_.log;
+    std::array<bool, 256> &hopNoted = rows_.hopNoted;
 
+private:
     void stopClick();
     void startClick();
     bool settingsRefused();
@@ -66,33 +64,11 @@ private:
     bool refuseTarget(const std::string &dotted, IpAddress &targetAddr);
     void runLoop(const IpAddress &targetAddr);
     bool probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr);
+    // The reply count of one probe of size bytes, headers included, sent after
+    // yielding to the window; empty when the window started closing.
+    std::optional<uint32_t> sendProbe(EchoHandle &handle, const IpAddress &address, int16_t size,
+                                      const IpOptionInformation &options, IcmpEchoReply &reply);
     void endTrace();
-
-    void handleRow(int16_t hop, bool answered, const IpAddress &address, int32_t rtt);
-    void handleTimeout(int16_t hop);
-    void handleReply(int16_t hop, const IpAddress &address, int32_t rtt);
-    void addReplyRow(int16_t hop, const std::string &s, int32_t rtt);
-    void updateReplyRow(int16_t hop, const std::string &s, int32_t rtt);
-    void noteReply(int16_t hop, const std::string &s, int32_t k);
-    void writeCounts(int16_t hop);
-    void writeTimeoutTimes(int16_t hop);
-    void writeReplyTimes(int16_t hop, int32_t rtt);
-    int32_t findInLog(int16_t hop, const std::string &s) const;
-    bool hopInLog(int16_t hop) const;
-    int32_t appendToLog(int16_t hop, const std::string &s);
-    void countReply(int32_t k);
-    void rebuildNotes();
-    std::string lookUpName(const std::string &dotted);
-    void awaitName(const std::string &name, const std::string &dotted, int32_t k, bool inRow);
-    void placeLateName(const NameWait &wait, const std::string &name);
-    void forgetLateNames();
-
-    // The address is a copy: the search writes its replies into reply.
-    void findPathMtu(int16_t hop, IpAddress address, EchoHandle &handle, IcmpEchoReply &reply);
-    MtuOutcome tryMtuSize(int16_t size, bool successSeen, const IpAddress &address,
-                          EchoHandle &handle,
-                          IcmpEchoReply &reply);
-    void writeMtu(int16_t hop, const std::string &mtu, const std::string &asym);
 
     bool windowGone();
     uint32_t timeoutMs() const;
@@ -101,7 +77,7 @@ private:
     EchoService &echo_;
     Resolver &resolver_;
     WindowOps &ops_;
+    PathMtuSearch mtu_;
     bool gone_ = false;            // the window closed during this trace
     std::vector<uint8_t> payload_; // reused between probes: every byte is 'a'
-    std::vector<NameWait> nameWaits_;
 };

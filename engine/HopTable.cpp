@@ -1,0 +1,299 @@
+#include "engine/HopTable.h"
+
+#include <charconv>
+#include <utility>
+
+#include "engine/Notes.h"
+#include "engine/NumberText.h"
+#include "engine/WindowOps.h"
+#include "net/Module1.h"
+#include "net/Resolver.h"
+
+namespace {
+
+// Sub-items of a result row.
+enum Column : int {
+    colAddress = 1,
+    colHostname,
+    colSent,
+    colRecv,
+    colLoss,
+    colBest,
+    colAvg,
+    colWorst,
+    colLast,
+    colMtu,
+    colAsym
+};
+
+const std::string &noAnswer = HopTable::noAnswer;
+const std::string noValue = "---";
+const std::string ambiguous = "???";
+const std::string seeNotes = "see Notes !!!";
+
+size_t idx(int16_t hop)
+{
+    return static_cast<size_t>(hop);
+}
+
+} // namespace
+
+HopTable::HopTable(const TraceSettings &settings, Resolver &resolver, WindowOps &ops,
+                   WindowGone windowGone)
+    : settings_(settings), resolver_(resolver), ops_(ops), windowGone_(std::move(windowGone))
+{
+    stats.reset();
+}
+
+void HopTable::resetResults()
+{
+    results.removeAllRows();
+    maxhop = 0;
+    results.setNotes({});
+    dbIndex = 0;
+    hopNoted.fill(false);
+    forgetLateNames();
+}
+
+void HopTable::handleRow(int16_t hop, bool answered, const IpAddress &address, int32_t rtt)
+{
+    if (answered)
+        handleReply(hop, address, rtt);
+    else
+        handleTimeout(hop);
+}
+
+void HopTable::handleTimeout(int16_t hop)
+{
+    if (maxhop < hop) {
+        ++maxhop;
+        results.addRow(signRoomText(hop));
+    }
+    results.setCell(hop, colAddress, hopNoted[idx(hop)] ? seeNotes : noAnswer);
+    results.setCell(hop, colHostname, settings_.optResolveNames ? noAnswer : "");
+    writeCounts(hop);
+    writeTimeoutTimes(hop);
+}
+
+void HopTable::handleReply(int16_t hop, const IpAddress &address, int32_t rtt)
+{
+    ++stats.hopRecv[idx(hop)];
+    const std::string s = address.text();
+    if (maxhop < hop)
+        addReplyRow(hop, s, rtt);
+    else
+        updateReplyRow(hop, s, rtt);
+}
+
+void HopTable::addReplyRow(int16_t hop, const std::string &s, int32_t rtt)
+{
+    ++maxhop;
+    results.addRow(signRoomText(hop));
+    results.setCell(hop, colAddress, s);
+    const int32_t k = appendToLog(hop, s);
+    results.setCell(hop, colHostname, "");
+    writeCounts(hop);
+    writeReplyTimes(hop, rtt);
+    if (!settings_.optResolveNames)
+        return;
+    std::string name;
+    if (!lookUpName(s, name))
+        return;
+    results.setCell(hop, colHostname, name);
+    if (k < 1)
+        return;
+    awaitName(name, s, k, true);
+    log.dbName[static_cast<size_t>(k)] = std::move(name);
+}
+
+void HopTable::updateReplyRow(int16_t hop, const std::string &s, int32_t rtt)
+{
+    const bool wasNoted = hopNoted[idx(hop)];
+    int32_t k = findInLog(hop, s);
+    const bool found = k > 0;
+    if (wasNoted)
+        noteReply(hop, s, k);
+    else if (found) {
+        results.setCell(hop, colAddress, s);
+        countReply(k);
+    } else if (hopInLog(hop)) {
+        hopNoted[idx(hop)] = true;
+        noteReply(hop, s, 0);
+    } else {
+        results.setCell(hop, colAddress, s);
+        k = appendToLog(hop, s);
+    }
+    results.setCell(hop, colHostname, "");
+    writeCounts(hop);
+    writeReplyTimes(hop, rtt);
+    if (hopNoted[idx(hop)] || !settings_.optResolveNames || k < 1)
+        return; // k < 1: the log was full, there is no entry to name
+    if (found) {
+        results.setCell(hop, colHostname, log.dbName[static_cast<size_t>(k)]);
+        return;
+    }
+    // A new address's name shows from the hop's next reply on.
+    std::string name;
+    if (!lookUpName(s, name))
+        return;
+    awaitName(name, s, k, false);
+    log.dbName[static_cast<size_t>(k)] = std::move(name);
+}
+
+// A reply at a hop whose several addresses are listed in the Notes box.
+void HopTable::noteReply(int16_t hop, const std::string &s, int32_t k)
+{
+    results.setCell(hop, colAddress, seeNotes);
+    if (k > 0)
+        countReply(k);
+    else
+        appendToLog(hop, s);
+    rebuildNotes();
+}
+
+void HopTable::writeCounts(int16_t hop)
+{
+    const int32_t sent = stats.hopSent[idx(hop)];
+    const int32_t recv = stats.hopRecv[idx(hop)];
+    results.setCell(hop, colSent, std::to_string(sent));
+    results.setCell(hop, colRecv, std::to_string(recv));
+    results.setCell(hop, colLoss, std::to_string((sent - recv) * 100 / sent));
+}
+
+void HopTable::writeTimeoutTimes(int16_t hop)
+{
+    const size_t h = idx(hop);
+    const int32_t best = stats.hopBest[h];
+    const int32_t worst = stats.hopWorst[h];
+    const int32_t recv = stats.hopRecv[h];
+    results.setCell(hop, colBest, best == HopStats::noBest ? noValue : std::to_string(best));
+    results.setCell(hop, colAvg, recv < 1 ? noValue : std::to_string(stats.hopSum[h] / recv));
+    results.setCell(hop, colWorst, worst == 0 ? noValue : std::to_string(worst));
+    results.setCell(hop, colLast, noValue);
+}
+
+void HopTable::writeReplyTimes(int16_t hop, int32_t rtt)
+{
+    const size_t h = idx(hop);
+    if (rtt < stats.hopBest[h])
+        stats.hopBest[h] = rtt;
+    stats.hopSum[h] += rtt;
+    if (rtt > stats.hopWorst[h])
+        stats.hopWorst[h] = rtt;
+    results.setCell(hop, colBest, std::to_string(stats.hopBest[h]));
+    results.setCell(hop, colAvg, std::to_string(stats.hopSum[h] / stats.hopRecv[h]));
+    results.setCell(hop, colWorst, std::to_string(stats.hopWorst[h]));
+    results.setCell(hop, colLast, std::to_string(rtt));
+}
+
+int32_t HopTable::findInLog(int16_t hop, const std::string &s) const
+{
+    for (int32_t k = 1; k <= dbIndex; ++k) {
+        const auto i = static_cast<size_t>(k);
+        if (log.dbHop[i] == hop && log.dbAddr[i] == s)
+            return k;
+    }
+    return 0;
+}
+
+bool HopTable::hopInLog(int16_t hop) const
+{
+    for (int32_t k = 1; k <= dbIndex; ++k) {
+        if (log.dbHop[static_cast<size_t>(k)] == hop)
+            return true;
+    }
+    return false;
+}
+
+// The new entry's index, or 0 when the log is full: the reply is then still
+// counted in the row, only its address is not listed.
+int32_t HopTable::appendToLog(int16_t hop, const std::string &s)
+{
+    if (dbIndex >= AddressLog::capacity)
+        return 0;
+    ++dbIndex;
+    const auto i = static_cast<size_t>(dbIndex);
+    log.dbHop[i] = hop;
+    log.dbAddr[i] = s;
+    log.dbCount[i].assign(1, '1');
+    log.dbName[i].clear();
+    return dbIndex;
+}
+
+void HopTable::countReply(int32_t k)
+{
+    std::string &count = log.dbCount[static_cast<size_t>(k)];
+    int32_t n = 0;
+    std::from_chars(count.data(), count.data() + count.size(), n);
+    count = std::to_string(n + 1);
+}
+
+void HopTable::rebuildNotes()
+{
+    results.setNotes(notesText(hopNoted, log, dbIndex));
+}
+
+// False when the window started closing during the look-up, which yields.
+bool HopTable::lookUpName(const std::string &dotted, std::string &name)
+{
+    name = Module1::addressToHost(dotted, resolver_, ops_);
+    return !windowGone_();
+}
+
+void HopTable::awaitName(const std::string &name, const std::string &dotted, int32_t k, bool inRow)
+{
+    if (name.empty())
+        nameWaits_.push_back({dotted, k, inRow});
+}
+
+void HopTable::deliverLateNames()
+{
+    for (const Resolver::LateName &late : resolver_.takeLateNames()) {
+        const std::string dotted = late.address.text();
+        std::vector<NameWait> waiting;
+        for (NameWait &wait : nameWaits_) {
+            if (wait.dotted == dotted)
+                placeLateName(wait, late.name);
+            else
+                waiting.push_back(std::move(wait));
+        }
+        nameWaits_ = std::move(waiting);
+    }
+}
+
+// The name goes where it would have gone in time: the entry, the row while it
+// still shows that address (from its next reply on otherwise), the Notes box
+// for a hop with several addresses, or the target's Host name box.
+void HopTable::placeLateName(const NameWait &wait, const std::string &name)
+{
+    if (wait.k == 0) {
+        if (!ops_.closing())
+            ops_.setText2(name);
+        return;
+    }
+    const auto k = static_cast<size_t>(wait.k);
+    log.dbName[k] = name;
+    const int16_t hop = log.dbHop[k];
+    if (hopNoted[idx(hop)])
+        rebuildNotes();
+    else if (wait.inRow && results.cell(hop, colAddress) == wait.dotted)
+        results.setCell(hop, colHostname, name);
+}
+
+// After a reset no earlier look-up may name anything.
+void HopTable::forgetLateNames()
+{
+    nameWaits_.clear();
+    resolver_.takeLateNames();
+}
+
+void HopTable::writeMtu(int16_t hop, const std::string &mtu, const std::string &asym)
+{
+    results.setCell(hop, colMtu, mtu);
+    results.setCell(hop, colAsym, asym);
+}
+
+void HopTable::writeAmbiguousMtu(int16_t hop)
+{
+    results.setCell(hop, colMtu, ambiguous);
+}
