@@ -51,7 +51,7 @@ std::string addressToHost(const std::string &dotted, Resolver &resolver, Toolkit
         return {};
     }
     toolkit.yield();
-    const std::string name = resolver.officialNameOf(*address);
+    const std::string name = resolver.officialName(*address);
     std::string result;
     if (!name.empty()) {
         toolkit.yield(); // the name is read

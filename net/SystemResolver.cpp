@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <netdb.h>
@@ -15,15 +14,6 @@
 #include "net/ValidText.h"
 
 namespace {
-
-using Bytes = std::array<uint8_t, 4>;
-
-Bytes bytesOf(uint32_t address)
-{
-    Bytes bytes{};
-    std::memcpy(bytes.data(), &address, bytes.size());
-    return bytes;
-}
 
 // Digits and dots that make no address ("999.1.1.1", "1.2.3.4.5") are a
 // mistyped address: no top-level domain is all digits, so no name server is asked.
@@ -128,16 +118,8 @@ SystemResolver::SystemResolver() : names_(std::make_shared<Names>()) {}
 
 // A literal address is read here, by the parser inet_addr uses, so the dotted
 // text given back parses to the same address again; only names go to the resolver.
-std::optional<Bytes> SystemResolver::firstIpv4(const std::string &host)
-{
-    const auto address = firstAddress(host);
-    if (!address || address->isIpv6())
-        return std::nullopt;
-    return bytesOf(address->ipv4());
-}
-
-// A typed IPv6 address is read here and asks no name server; a malformed one
-// ("1:2:3:4:5:6:7:8:9", a zone that names no interface) finds nothing.
+// A typed IPv6 address is read here too and asks no name server; a malformed
+// one ("1:2:3:4:5:6:7:8:9", a zone that names no interface) finds nothing.
 std::optional<IpAddress> SystemResolver::firstAddress(const std::string &host)
 {
     if (const auto address = literalAddress(host))
@@ -155,12 +137,7 @@ std::optional<IpAddress> SystemResolver::firstAddress(const std::string &host)
     return *found;
 }
 
-std::string SystemResolver::officialName(uint32_t address)
-{
-    return officialNameOf(IpAddress::fromIpv4(address));
-}
-
-std::string SystemResolver::officialNameOf(const IpAddress &address)
+std::string SystemResolver::officialName(const IpAddress &address)
 {
     const auto end = BoundedLookup::Clock::now() + reverseDeadline;
     const std::shared_ptr<Reverse> reverse = reverseFor(address, end);

@@ -21,10 +21,8 @@ public:
 
     SystemResolver();
 
-    std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &host) override;
-    std::string officialName(uint32_t address) override;
     std::optional<IpAddress> firstAddress(const std::string &host) override;
-    std::string officialNameOf(const IpAddress &address) override;
+    std::string officialName(const IpAddress &address) override;
     void setIdleHook(IdleHook hook) override { lookups_.setIdleHook(std::move(hook)); }
     void abandonForward() override { forwardAbandoned_ = true; }
     std::vector<LateName> takeLateNames() override;

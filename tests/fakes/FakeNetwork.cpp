@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 
-#include <cstring>
 
 #include "net/Sockets.h"
 #include "tests/fakes/FakeAddress.h"
@@ -213,17 +212,6 @@ void FakeNetwork::arriveLate()
         lateHook_();
 }
 
-std::optional<std::array<uint8_t, 4>> FakeNetwork::firstIpv4(const std::string &host)
-{
-    const auto address = firstAddress(host);
-    if (!address || address->isIpv6())
-        return std::nullopt;
-    std::array<uint8_t, 4> bytes{};
-    const uint32_t value = address->ipv4();
-    std::memcpy(bytes.data(), &value, 4);
-    return bytes;
-}
-
 // A scripted host may have an IPv6 address; other texts are read as the
 // system resolver reads a typed address.
 std::optional<IpAddress> FakeNetwork::firstAddress(const std::string &host)
@@ -244,12 +232,7 @@ std::optional<IpAddress> FakeNetwork::firstAddress(const std::string &host)
     return IpAddress::fromIpv4(*address);
 }
 
-std::string FakeNetwork::officialName(uint32_t address)
-{
-    return officialNameOf(IpAddress::fromIpv4(address));
-}
-
-std::string FakeNetwork::officialNameOf(const IpAddress &address)
+std::string FakeNetwork::officialName(const IpAddress &address)
 {
     const std::string dotted = address.text();
     reverseLookups_.push_back(dotted);

@@ -99,10 +99,8 @@ public:
     void setForwardIdleCalls(int calls) { forwardIdleCalls_ = calls; }
     // Runs inside every reverse look-up, with the address as dotted text.
     void onReverseLookup(std::function<void(const std::string &)> action);
-    std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &host) override;
-    std::string officialName(uint32_t address) override;
     std::optional<IpAddress> firstAddress(const std::string &host) override;
-    std::string officialNameOf(const IpAddress &address) override;
+    std::string officialName(const IpAddress &address) override;
     void abandonForward() override { forwardAbandoned_ = true; }
     std::vector<LateName> takeLateNames() override { return std::exchange(late_, {}); }
     void setLateNameHook(LateNameHook hook) override { lateHook_ = std::move(hook); }

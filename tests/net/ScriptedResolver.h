@@ -2,24 +2,32 @@
 
 #include "net/Resolver.h"
 
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <vector>
 
 // Answers look-ups from tables and records what was asked.
 class ScriptedResolver : public Resolver {
 public:
-    std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &host) override
+    std::optional<IpAddress> firstAddress(const std::string &host) override
     {
         forwardAsked.push_back(host);
         const auto found = forward.find(host);
         if (found == forward.end())
             return std::nullopt;
-        return found->second;
+        uint32_t address = 0;
+        std::memcpy(&address, found->second.data(), 4);
+        return IpAddress::fromIpv4(address);
     }
-    std::string officialName(uint32_t address) override
+    // The tables are IPv4's: an IPv6 address has no name here.
+    std::string officialName(const IpAddress &address) override
     {
-        reverseAsked.push_back(address);
-        const auto found = reverse.find(address);
+        if (address.isIpv6())
+            return {};
+        reverseAsked.push_back(address.ipv4());
+        const auto found = reverse.find(address.ipv4());
         return found == reverse.end() ? std::string() : found->second;
     }
 

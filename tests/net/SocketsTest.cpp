@@ -1,5 +1,4 @@
 #include "net/IpAddress.h"
-#include "net/Module1.h"
 #include "net/Sockets.h"
 #include "net/SystemResolver.h"
 
@@ -71,13 +70,13 @@ TEST(Sockets, InetAddrAndForwardLookUpAgreeOnLiterals)
         const uint32_t address = inetAddr(c.text);
         const std::string read = address == 0xFFFFFFFFu ? "failure" : addressToText(address);
         EXPECT_EQ(read, c.inetAddr ? c.inetAddr : "failure") << c.text;
-        const auto bytes = resolver.firstIpv4(c.text);
+        const auto found = resolver.firstAddress(c.text);
         if (!c.forward) {
-            EXPECT_FALSE(bytes) << c.text;
+            EXPECT_FALSE(found) << c.text;
             continue;
         }
-        ASSERT_TRUE(bytes) << c.text;
-        const std::string dotted = Module1::bytesToDotted(*bytes);
+        ASSERT_TRUE(found && !found->isIpv6()) << c.text;
+        const std::string dotted = found->text();
         EXPECT_EQ(dotted, c.forward) << c.text;
         EXPECT_EQ(inetAddr(dotted), address) << c.text;
         EXPECT_EQ(literalAddress(c.text), inetAddr(dotted)) << c.text;
@@ -170,10 +169,10 @@ TEST(IpAddress, TypedTextsReadAsOneAddressWithCanonicalText)
 TEST(SystemResolver, LooksUpTheHostsFile)
 {
     SystemResolver resolver;
-    const auto bytes = resolver.firstIpv4("localhost");
-    ASSERT_TRUE(bytes);
-    EXPECT_EQ((*bytes)[0], 127);
-    EXPECT_FALSE(resolver.officialName(inet_addr("127.0.0.1")).empty());
+    const auto found = resolver.firstAddress("localhost");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->text().rfind("127.", 0), 0u) << found->text();
+    EXPECT_FALSE(resolver.officialName(IpAddress::fromIpv4(inet_addr("127.0.0.1"))).empty());
 }
 
 } // namespace

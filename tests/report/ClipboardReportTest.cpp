@@ -15,8 +15,8 @@ struct IdleEcho : EchoService {
     void setIdleHook(IdleHook) override {}
 };
 struct IdleResolver : Resolver {
-    std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &) override { return {}; }
-    std::string officialName(uint32_t) override { return {}; }
+    std::optional<IpAddress> firstAddress(const std::string &) override { return {}; }
+    std::string officialName(const IpAddress &) override { return {}; }
 };
 struct IdleWindow : WindowOps {
     void yield() override {}

@@ -166,7 +166,7 @@ int lookUp(const std::string &what, const std::string &text)
         const auto address = IpAddress::parse(text);
         if (!address)
             return 2;
-        result = resolver.officialNameOf(*address);
+        result = resolver.officialName(*address);
     } else if (const auto address = resolver.firstAddress(text)) {
         result = address->text();
     }

@@ -112,10 +112,6 @@ public:
             return true;
         });
     }
-    std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &host) override
-    {
-        return inner_.firstIpv4(host);
-    }
     std::optional<IpAddress> firstAddress(const std::string &host) override
     {
         return inner_.firstAddress(host);
@@ -129,15 +125,11 @@ public:
                         name.name.c_str(), msSince(start));
         return late;
     }
-    std::string officialName(uint32_t address) override
-    {
-        return officialNameOf(IpAddress::fromIpv4(address));
-    }
-    std::string officialNameOf(const IpAddress &address) override
+    std::string officialName(const IpAddress &address) override
     {
         idle_ = 0;
         const auto asked = Clock::now();
-        std::string name = inner_.officialNameOf(address);
+        std::string name = inner_.officialName(address);
         std::printf("lookup %s name=%s elapsed=%.1f idle=%d\n", address.text().c_str(),
                     name.c_str(), msSince(asked), idle_);
         return name;

@@ -1,6 +1,5 @@
 // Quit or the close box during a trace: the trace unwinds without another
 // probe and without touching the closed window.
-#include <cstring>
 #include <functional>
 
 #include "WindowFixture.h"
@@ -12,16 +11,14 @@ namespace {
 // resolver does with a dead name server, until the idle hook gives up.
 class SlowResolver : public Resolver {
 public:
-    std::optional<std::array<uint8_t, 4>> firstIpv4(const std::string &host) override
+    std::optional<IpAddress> firstAddress(const std::string &host) override
     {
         const auto address = literalAddress(host);
         if (!address)
             return std::nullopt;
-        std::array<uint8_t, 4> bytes{};
-        std::memcpy(bytes.data(), &*address, 4);
-        return bytes;
+        return IpAddress::fromIpv4(*address);
     }
-    std::string officialName(uint32_t) override
+    std::string officialName(const IpAddress &) override
     {
         ++lookups;
         if (lookups == actAt && act)
