@@ -181,7 +181,7 @@ Bytes ttlCmsg(int ttl)
     return cmsg(IP_TTL, Bytes(raw, raw + sizeof ttl));
 }
 
-Bytes errorCmsg(uint8_t origin, Code c, uint32_t info = 0, const uint8_t *offender = router)
+sock_extended_err extendedError(uint8_t origin, Code c, uint32_t info)
 {
     sock_extended_err error{};
     error.ee_errno = EHOSTUNREACH;
@@ -189,6 +189,12 @@ Bytes errorCmsg(uint8_t origin, Code c, uint32_t info = 0, const uint8_t *offend
     error.ee_type = c.type;
     error.ee_code = c.code;
     error.ee_info = info;
+    return error;
+}
+
+Bytes errorCmsg(uint8_t origin, Code c, uint32_t info = 0, const uint8_t *offender = router)
+{
+    const sock_extended_err error = extendedError(origin, c, info);
     const auto *raw = reinterpret_cast<const uint8_t *>(&error);
     Bytes data(raw, raw + sizeof error);
     const Bytes address = sockaddrBytes(offender);
@@ -281,13 +287,8 @@ Bytes hopLimitCmsg(int hops)
 
 Bytes error6Cmsg(uint8_t origin, Code c, uint32_t info = 0)
 {
-    sock_extended_err error{};
-    error.ee_errno = EHOSTUNREACH;
-    error.ee_origin = origin;
-    error.ee_type = c.type;
-    error.ee_code = c.code;
-    error.ee_info = info;
-    return cmsg(IPV6_RECVERR, bytesOf(error) + sockaddr6(router6), 0, IPPROTO_IPV6);
+    return cmsg(IPV6_RECVERR, bytesOf(extendedError(origin, c, info)) + sockaddr6(router6), 0,
+                IPPROTO_IPV6);
 }
 
 // Our request as a router quotes it: the IPv6 header, then the echo request,

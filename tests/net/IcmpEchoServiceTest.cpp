@@ -18,6 +18,7 @@
 #include <fstream>
 #include <optional>
 #include <thread>
+#include <utility>
 
 // These tests move the test process into a network namespace of its own, so
 // every packet stays on that namespace's loopback and its sysctls can be set
@@ -209,18 +210,32 @@ TEST_P(EchoLoopback, OversizeProbePassesFragmentedButNotWithDontFragment)
               IpStatus::success);
 }
 
+// An ICMP message, its checksum filled in, from the raw socket to the loopback.
+void sendToLoopback(int raw, std::vector<uint8_t> icmp)
+{
+    icmp[2] = icmp[3] = 0;
+    const uint16_t sum = IcmpPacket::internetChecksum(icmp);
+    icmp[2] = static_cast<uint8_t>(sum >> 8);
+    icmp[3] = static_cast<uint8_t>(sum);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = loopback;
+    sendto(raw, icmp.data(), icmp.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+}
+
 // A host-unreachable error about a request, as a router would send it.
 void sendHostUnreachable(int raw, const std::vector<uint8_t> &quote)
 {
     std::vector<uint8_t> error = {IcmpPacket::typeDestUnreachable, 1, 0, 0, 0, 0, 0, 0};
     error.insert(error.end(), quote.begin(), quote.end());
-    const uint16_t sum = IcmpPacket::internetChecksum(error);
-    error[2] = static_cast<uint8_t>(sum >> 8);
-    error[3] = static_cast<uint8_t>(sum);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = loopback;
-    sendto(raw, error.data(), error.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    sendToLoopback(raw, std::move(error));
+}
+
+void sendEchoReply(int raw, uint16_t id, uint16_t sequence)
+{
+    auto reply = IcmpPacket::buildEchoRequest(id, sequence, std::vector<uint8_t>(32, 'a'));
+    reply[0] = IcmpPacket::typeEchoReply;
+    sendToLoopback(raw, std::move(reply));
 }
 
 // An error that comes after its request gave up stays queued on the socket
@@ -310,18 +325,8 @@ TEST_P(EchoLoopback, ForeignRepliesNeitherMatchNorRestartTheWait)
     ASSERT_GE(raw, 0);
     std::atomic<bool> stop{false};
     std::thread noise([&] {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = loopback;
         for (uint16_t seq = 0; !stop; ++seq) {
-            auto packet = IcmpPacket::buildEchoRequest(0x0bad, seq, std::vector<uint8_t>(32, 'a'));
-            packet[0] = IcmpPacket::typeEchoReply;
-            packet[2] = packet[3] = 0;
-            const uint16_t sum = IcmpPacket::internetChecksum(packet);
-            packet[2] = static_cast<uint8_t>(sum >> 8);
-            packet[3] = static_cast<uint8_t>(sum);
-            sendto(raw, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to),
-                   sizeof to);
+            sendEchoReply(raw, 0x0bad, seq);
             std::this_thread::sleep_for(std::chrono::milliseconds(3));
         }
     });
@@ -367,20 +372,6 @@ std::optional<std::pair<uint16_t, uint16_t>> nextRequestIds(int sniffer)
 }
 
 // Answers the echo request of this id and sequence, as the kernel would.
-void sendEchoReply(int raw, uint16_t id, uint16_t sequence)
-{
-    auto reply = IcmpPacket::buildEchoRequest(id, sequence, std::vector<uint8_t>(32, 'a'));
-    reply[0] = IcmpPacket::typeEchoReply;
-    reply[2] = reply[3] = 0;
-    const uint16_t sum = IcmpPacket::internetChecksum(reply);
-    reply[2] = static_cast<uint8_t>(sum >> 8);
-    reply[3] = static_cast<uint8_t>(sum);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = loopback;
-    sendto(raw, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
-}
-
 // The window may hold the wait for a while (an idle hook that blocks 50 ms)
 // while the reply comes in: the time runs to its arrival, not to the read,
 // and a reply that came in time is no time-out even when it is read after
