@@ -8,8 +8,13 @@
 # the system calls per main probe (all threads of the program), which the
 # machine's load does not blur. The last line is the median ratio
 # program / ping -f (goal: at least 0.3). Before it, the same REPEATS rounds to
-# dst's IPv6 address beside ping -6 -f (goal: at least 0.9).
-# usage: bench/probe-rate.sh [RUNS [REPEATS]]   (root; scripts/build first)
+# dst's IPv6 address beside ping -6 -f (goal: at least 0.9). Each burst also
+# gives its CPU time per probe (the program's threads from the scheduler's
+# count, ping's user + system time), which the load blurs far less than rates.
+# With KORVALEN_BEFORE set to another build of the program, every IPv4 round
+# runs that build's window first, then this one's, then ping -f: only such
+# interleaved rounds compare two builds on a shared machine.
+# usage: [KORVALEN_BEFORE=PATH] bench/probe-rate.sh [RUNS [REPEATS]]   (root; scripts/build first)
 set -euo pipefail
 export KV_PREFIX=kv-bn-pr- KV_DELAY_MS=0
 source "$(dirname "$0")/lib.sh"
@@ -19,6 +24,7 @@ DST=10.77.4.2 # three hops, kernel forwarding only
 DST6=2001:db8:77:4::2
 PROBES=$((RUNS * 3))
 require "$KORVALEN" "$BURST"
+[ -z "${KORVALEN_BEFORE:-}" ] || require "$KORVALEN_BEFORE"
 bed_up
 OUT=$(mktemp -d)
 at_exit rm -rf "$OUT"
@@ -27,37 +33,63 @@ start_korvalen
 set_runs "$RUNS"
 
 echo "probe-rate: $RUNS runs ($PROBES main probes) to $DST, $REPEATS rounds, $(machine)"
-ratios=()
-for rep in $(seq "$REPEATS"); do
+cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ n += $1 } END { printf "%d", n }'; }
+# ours_burst TARGET: a trace by the window; RATE, and CPU in us per probe
+ours_burst() {
+    local c0
+    c0=$(cpu_ns "$KPID")
     watch_burst "$PROBES" "$OUT/ours"
-    start_trace "$DST"
+    start_trace "$1"
     wait_burst "$OUT/ours"
-    ours=$RATE
     sleep 0.5 # the trace's end
+    CPU=$(calc '"%.2f", '"($(cpu_ns "$KPID") - $c0) / 1000 / $PROBES")
+}
+# ping_burst [-6] TARGET: ping -f from src; RATE, and CPU in us per probe
+ping_burst() {
+    local t
     watch_burst "$PROBES" "$OUT/theirs"
-    on_src ping -f -q -c "$PROBES" "$DST" >/dev/null
+    t=$( { TIMEFORMAT='%U %S'; time ip netns exec "${KV_PREFIX}src" ping "$@" -f -q -c "$PROBES" >/dev/null; } 2>&1)
     wait_burst "$OUT/theirs"
+    CPU=$(awk -v n="$PROBES" '{ printf "%.2f", ($1 + $2) * 1e6 / n }' <<<"$t")
+}
+# window PROGRAM: the window of that build, Max runs set
+window() {
+    stop_korvalen
+    KORVALEN=$1 start_korvalen
+    set_runs "$RUNS"
+}
+ratios=() before_ratios=()
+for rep in $(seq "$REPEATS"); do
+    if [ -n "${KORVALEN_BEFORE:-}" ]; then
+        window "$KORVALEN_BEFORE"
+        ours_burst "$DST"
+        before=$RATE before_cpu=$CPU
+        window "$KORVALEN"
+    fi
+    ours_burst "$DST"
+    ours=$RATE ours_cpu=$CPU
+    ping_burst "$DST"
     theirs=$RATE
     ratio=$(calc '"%.3f", '"$ours / $theirs")
     ratios+=("$ratio")
-    echo "  round $rep: program $ours probes/s, ping -f $theirs probes/s, ratio $ratio"
+    if [ -n "${KORVALEN_BEFORE:-}" ]; then
+        before_ratios+=("$(calc '"%.3f", '"$before / $theirs")")
+        echo "  round $rep: before $before probes/s ($before_cpu us CPU each), program $ours ($ours_cpu us), ping -f $theirs ($CPU us), ratio $ratio"
+    else
+        echo "  round $rep: program $ours probes/s ($ours_cpu us CPU each), ping -f $theirs probes/s ($CPU us), ratio $ratio"
+    fi
 done
 # rounds6: REPEATS alternating bursts to DST6; the median ratio in RATIO6
 rounds6() {
-    local ratios6=() rep ours theirs ratio
+    local ratios6=() rep ours ours_cpu theirs ratio
     for rep in $(seq "$REPEATS"); do
-        watch_burst "$PROBES" "$OUT/ours6"
-        start_trace "$DST6"
-        wait_burst "$OUT/ours6"
-        ours=$RATE
-        sleep 0.5
-        watch_burst "$PROBES" "$OUT/theirs6"
-        on_src ping -6 -f -q -c "$PROBES" "$DST6" >/dev/null
-        wait_burst "$OUT/theirs6"
+        ours_burst "$DST6"
+        ours=$RATE ours_cpu=$CPU
+        ping_burst -6 "$DST6"
         theirs=$RATE
         ratio=$(calc '"%.3f", '"$ours / $theirs")
         ratios6+=("$ratio")
-        echo "  IPv6 round $rep: program $ours probes/s, ping -6 -f $theirs probes/s, ratio $ratio"
+        echo "  IPv6 round $rep: program $ours probes/s ($ours_cpu us CPU each), ping -6 -f $theirs probes/s ($CPU us), ratio $ratio"
     done
     RATIO6=$(printf '%s\n' "${ratios6[@]}" | median)
 }
@@ -78,4 +110,6 @@ calls() { awk '$NF == "total" { print $4 }' "$1"; }
 echo "system calls per main probe: program $(calc '"%.2f", '"$(calls "$OUT/ours.strace") / $PROBES"), ping -f $(calc '"%.2f", '"$(calls "$OUT/theirs.strace") / $PROBES")"
 echo "  program: $(awk 'NR > 2 && $NF != "total" && $1 !~ /^-/ { printf "%s %s  ", $NF, $4 }' "$OUT/ours.strace")"
 echo "IPv6 median ratio program / ping -6 -f: $RATIO6 (goal: at least 0.9)"
+[ -z "${KORVALEN_BEFORE:-}" ] ||
+    echo "median ratio before / ping -f: $(printf '%s\n' "${before_ratios[@]}" | median)"
 echo "median ratio program / ping -f: $(printf '%s\n' "${ratios[@]}" | median) (goal: at least 0.3)"

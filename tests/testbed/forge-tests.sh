@@ -17,6 +17,8 @@ bed exec r1 nft flush chain ip6 kv prert
 
 DST=10.77.4.2 FAR=10.77.11.2 UNREACHABLE=10.77.7.1
 DST6=2001:db8:77:4::2 FAR6=2001:db8:77:11::2 UNREACHABLE6=2001:db8:77:7::1
+# r1's link-local address on src's link (the kernel makes one on every veth)
+LINKLOCAL=$(bed exec r1 ip -6 -o addr show dev src scope link | awk '{ print $4 }' | cut -d/ -f1)
 work=$(mktemp -d)
 trap 'stop_background; bed down; rm -rf "$work"' EXIT
 
@@ -78,5 +80,7 @@ for backend in raw datagram; do
         "$(trace "$backend" $DST | grep '^row  3')"
     check "$backend: the IPv6 target answers at hop 3 every run" "row  3|$DST6||4|4|0|1400|1" \
         "$(trace "$backend" $DST6 | grep '^row  3')"
+    check "$backend: a link-local target with its zone answers at hop 1" \
+        "row  1|$LINKLOCAL%eth0||4|4|0|1500|0" "$(trace "$backend" "$LINKLOCAL%eth0" | grep '^row')"
 done
 finish
