@@ -5,6 +5,7 @@
 // reply of our sequence and an error only a quote of our request to our
 // destination, and that statuses are known codes.
 #include "fuzz/FuzzInput.h"
+#include "net/ControlMessages.h"
 #include "net/DatagramPacket.h"
 
 using namespace FuzzInput;
@@ -42,6 +43,8 @@ void checkReply(const DatagramPacket::Received &received)
 void checkError(const DatagramPacket::Received &received)
 {
     const auto answer = DatagramPacket::parseErrorQueueEntry(received, destination(), sequence);
+    // A send stamp's entry is never an answer.
+    FUZZ_CHECK(!answer || !ControlMessages::sendStamp(ControlMessages::read(received.control)));
     if (!answer)
         return;
     FUZZ_CHECK(isOurRequest(received.data));

@@ -234,6 +234,13 @@ void datagramSeeds(Corpus &corpus)
     const Bytes control = ttlCmsg(250) + errorCmsg(SO_EE_ORIGIN_ICMP, {11, 0});
     const Bytes timeExceeded = datagramInput(toUs, control, echo(8, 0x4242));
     corpus.addCuts("error", timeExceeded);
+    sock_extended_err sent{};
+    sent.ee_errno = ENOMSG;
+    sent.ee_origin = SO_EE_ORIGIN_TIMESTAMPING;
+    sent.ee_data = 3;
+    corpus.add("send-stamp",
+               datagramInput(toUs, stamp + softwareStamp(1765000000, 123456789)
+                                       + cmsg(IP_RECVERR, bytesOf(sent)), {}));
     corpus.add("error-local-origin",
                datagramInput(toUs, errorCmsg(SO_EE_ORIGIN_LOCAL, {0, 0}, 1400), echo(8, 0x4242)));
     corpus.add("error-echo-type",

@@ -1,6 +1,7 @@
 #include "net/ControlMessages.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -41,13 +42,26 @@ void readIp(int type, std::span<const uint8_t> data, Control &control, int ttlTy
 
 // A stamp that is no time of this era (found by fuzzing: a huge tv_sec
 // overflowed the nanoseconds) is no stamp.
-void readSocket(int type, std::span<const uint8_t> data, Control &control)
+std::optional<std::chrono::nanoseconds> stampAt(std::span<const uint8_t> data)
 {
     constexpr time_t latest = time_t(1) << 33; // the year 2242, well inside 64-bit nanoseconds
     timespec stamp{};
-    if (type == SCM_TIMESTAMPNS && copyFrom(data, stamp) && stamp.tv_sec >= 0
-        && stamp.tv_sec < latest && stamp.tv_nsec >= 0 && stamp.tv_nsec < 1'000'000'000)
-        control.arrival = std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec);
+    if (!copyFrom(data, stamp) || stamp.tv_sec < 0 || stamp.tv_sec >= latest || stamp.tv_nsec < 0
+        || stamp.tv_nsec >= 1'000'000'000)
+        return std::nullopt;
+    return std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec);
+}
+
+// SCM_TIMESTAMPING carries three stamps; the software one comes first.
+void readSocket(int type, std::span<const uint8_t> data, Control &control)
+{
+    const auto at = stampAt(data);
+    if (!at)
+        return;
+    if (type == SCM_TIMESTAMPNS)
+        control.arrival = at;
+    else if (type == SCM_TIMESTAMPING && data.size() >= 3 * sizeof(timespec))
+        control.software = at;
 }
 
 } // namespace
@@ -75,6 +89,15 @@ Control read(std::span<const uint8_t> bytes)
         at += std::min(CMSG_ALIGN(header.cmsg_len), bytes.size() - at);
     }
     return control;
+}
+
+std::optional<SendStamp> sendStamp(const Control &control)
+{
+    if (!control.error || control.error->ee_origin != SO_EE_ORIGIN_TIMESTAMPING
+        || control.error->ee_errno != ENOMSG || control.error->ee_info != SCM_TSTAMP_SND
+        || !control.software)
+        return std::nullopt;
+    return SendStamp{control.error->ee_data, *control.software};
 }
 
 } // namespace ControlMessages

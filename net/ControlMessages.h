@@ -19,7 +19,17 @@ struct Control {
     uint8_t ttl = 0;                        // IP_TTL or IPV6_HOPLIMIT, 0 when not given
     // SCM_TIMESTAMPNS: when the kernel received the packet, on CLOCK_REALTIME.
     std::optional<std::chrono::nanoseconds> arrival;
+    // SCM_TIMESTAMPING's software stamp, on CLOCK_REALTIME too.
+    std::optional<std::chrono::nanoseconds> software;
 };
+
+// The kernel's stamp of a request leaving (SOF_TIMESTAMPING_TX_SOFTWARE), an
+// error-queue entry of its own; key counts the socket's sends from 0.
+struct SendStamp {
+    uint32_t key = 0;
+    std::chrono::nanoseconds at{};
+};
+std::optional<SendStamp> sendStamp(const Control &control);
 
 // One walk over all messages, each taken by its level (socket, IP or IPv6).
 Control read(std::span<const uint8_t> bytes);

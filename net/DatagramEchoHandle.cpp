@@ -106,6 +106,8 @@ DatagramEchoHandle::readErrorQueue(const IpAddress &destination, uint16_t sequen
         if (length < 0)
             return std::nullopt;
         const auto receivedAt = Clock::now();
+        if (takeSendStamp({reinterpret_cast<const uint8_t *>(controlBuffer), message.msg_controllen}))
+            continue;
         if (auto answer = family().parseErrorQueueEntry(received(buffer(), message, length),
                                                         destination, sequence))
             return Match{*answer, receivedAt};
@@ -116,7 +118,7 @@ DatagramEchoHandle::readErrorQueue(const IpAddress &destination, uint16_t sequen
 // Echo replies of our id; the replying address is the message's source.
 std::optional<SocketEchoHandle::Match> DatagramEchoHandle::readReplies(uint16_t sequence)
 {
-    alignas(cmsghdr) char controlBuffer[128];
+    alignas(cmsghdr) char controlBuffer[256]; // hop count and both receive stamps
     for (int i = 0; i < maxReadsPerWake; ++i) {
         iovec data{buffer().data(), buffer().size()};
         sockaddr_storage from{};

@@ -8,6 +8,7 @@
 #include <linux/filter.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -96,6 +97,7 @@ std::unique_ptr<RawEchoHandle> RawEchoHandle::open(const EchoFamily &family,
 
 void RawEchoHandle::discardStale()
 {
+    readSendStamps();
     // A read fails once while an ICMP error has left the socket error set.
     for (int i = 0; i < maxReadsPerWake; ++i) {
         if (recv(fd(), buffer().data(), buffer().size(), MSG_DONTWAIT) < 0 && errno == EAGAIN)
@@ -105,10 +107,14 @@ void RawEchoHandle::discardStale()
 
 // A raw IPv4 socket reads the whole IP packet; a raw ICMPv6 one the message
 // alone, with its sender in msg_name and its hop limit in a control message.
-std::optional<SocketEchoHandle::Match> RawEchoHandle::readReady(short, const IpAddress &destination,
+std::optional<SocketEchoHandle::Match> RawEchoHandle::readReady(short revents,
+                                                                const IpAddress &destination,
                                                                 uint16_t sequence)
 {
-    alignas(cmsghdr) char controlBuffer[128];
+    // The send stamp raises POLLERR; left unread, the wait would spin.
+    if (revents & POLLERR)
+        readSendStamps();
+    alignas(cmsghdr) char controlBuffer[256]; // hop count and both receive stamps
     for (int i = 0; i < maxReadsPerWake; ++i) {
         iovec data{buffer().data(), buffer().size()};
         sockaddr_storage from{};

@@ -1,10 +1,12 @@
 #include "net/SocketEchoHandle.h"
 
+#include "net/ControlMessages.h"
 #include "net/RoundTrip.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <linux/net_tstamp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
@@ -70,8 +72,8 @@ uint32_t SocketEchoHandle::sendEcho(const IpAddress &destination, std::span<cons
 uint32_t SocketEchoHandle::answered(const Match &match, IcmpEchoReply &reply,
                                     Clock::duration timeout)
 {
-    const auto roundTrip =
-        RoundTrip::measure(match.answer.arrival, sentReal_, match.receivedAt - sentAt_, timeout);
+    const auto roundTrip = RoundTrip::measure(match.answer.arrival, sentStamp_.value_or(sentReal_),
+                                              match.receivedAt - sentAt_, timeout);
     if (roundTrip > timeout)
         return finish(reply, IpStatus::reqTimedOut);
     reply.replyCount = 1;
@@ -83,10 +85,41 @@ uint32_t SocketEchoHandle::answered(const Match &match, IcmpEchoReply &reply,
     return reply.replyCount;
 }
 
+// The send stamps are a refinement: a socket that refuses them still works.
 bool SocketEchoHandle::enableReceiveStamps(int fd)
 {
     const int on = 1;
-    return setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0;
+    if (setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0)
+        return false;
+    const int flags = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE
+                      | SOF_TIMESTAMPING_OPT_TSONLY | SOF_TIMESTAMPING_OPT_ID;
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags);
+    return true;
+}
+
+// Only the stamp keyed with this request's send counts: one of an earlier
+// request that came late is no time of this one. A stamp before the clock
+// read ahead of the send can only be a stepped clock's; it is left out too.
+bool SocketEchoHandle::takeSendStamp(std::span<const uint8_t> control)
+{
+    const auto stamp = ControlMessages::sendStamp(ControlMessages::read(control));
+    if (!stamp)
+        return false;
+    if (sendsKnown_ && sends_ > 0 && stamp->key == sends_ - 1 && stamp->at >= sentReal_)
+        sentStamp_ = stamp->at;
+    return true;
+}
+
+void SocketEchoHandle::readSendStamps()
+{
+    alignas(cmsghdr) char controlBuffer[256];
+    for (int i = 0; i < maxReadsPerWake; ++i) {
+        iovec data{buffer().data(), buffer().size()};
+        msghdr message{nullptr, 0, &data, 1, controlBuffer, sizeof controlBuffer, 0};
+        if (recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+            return;
+        takeSendStamp({reinterpret_cast<const uint8_t *>(controlBuffer), message.msg_controllen});
+    }
 }
 
 // Late replies and errors of earlier requests, or the socket error such an
@@ -133,10 +166,17 @@ bool SocketEchoHandle::transmit(const IpAddress &destination, std::span<const ui
         std::memcpy(CMSG_DATA(entry), &value[1], sizeof(int));
         entry = CMSG_NXTHDR(&message, entry);
     }
-    // Both clocks as close to the send as a user-space stamp gets.
+    // Both clocks as close to the send as a user-space stamp gets; the
+    // kernel's send stamp, where it comes in time, is closer still.
+    sentStamp_.reset();
     sentAt_ = Clock::now();
     sentReal_ = std::chrono::system_clock::now().time_since_epoch();
-    return sendmsg(fd_, &message, 0) >= 0;
+    if (sendmsg(fd_, &message, 0) < 0) {
+        sendsKnown_ = false; // whether the kernel counted it is not told
+        return false;
+    }
+    ++sends_;
+    return true;
 }
 
 // An ICMP error that reaches the socket (a late one of ours, or, on a datagram

@@ -41,8 +41,14 @@ protected:
     static constexpr int maxReadsPerWake = 64;
 
     int fd() const { return fd_; }
-    // Asks for the kernel's receive stamp on every packet, error-queue entries too.
+    // Asks for the kernel's receive stamp on every packet, error-queue entries
+    // too, and, where the socket gives one, for a stamp of each request leaving.
     static bool enableReceiveStamps(int fd);
+    // Whether an error-queue entry (its control bytes) is a send stamp; one
+    // of this request's send is kept.
+    bool takeSendStamp(std::span<const uint8_t> control);
+    // Reads the error queue, where a raw socket gets nothing but send stamps.
+    void readSendStamps();
     std::span<uint8_t> buffer() { return {buffer_.get(), bufferSize}; }
     // Random 16 bits: ids and first sequence numbers of new sockets.
     static uint16_t randomWord();
@@ -87,5 +93,10 @@ private:
     // deadline, the real-time one (the receive stamps' clock) for the time.
     Clock::time_point sentAt_;
     std::chrono::nanoseconds sentReal_{};
+    // The kernel's stamp of this request leaving, when it has been read; the
+    // sends so far count the stamps' keys, unknown after a failed send.
+    std::optional<std::chrono::nanoseconds> sentStamp_;
+    uint32_t sends_ = 0;
+    bool sendsKnown_ = true;
     bool used_ = false;
 };

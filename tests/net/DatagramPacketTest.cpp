@@ -1,3 +1,4 @@
+#include "net/ControlMessages.h"
 #include "net/DatagramPacket.h"
 #include "net/EchoService.h"
 #include "net/Icmp6Packet.h"
@@ -93,6 +94,19 @@ struct Family {
     {
         return cmsg(v6 ? IPV6_RECVERR : IP_RECVERR,
                     recvErrData(e, withOffender, origin.value_or(this->origin())), 0, level());
+    }
+    // A send stamp's error-queue entry as the kernel lays it out: both stamps
+    // of the moment the request left, then the extended error that keys it.
+    Bytes sendStamp(uint32_t key, uint8_t origin = SO_EE_ORIGIN_TIMESTAMPING, int error = ENOMSG,
+                    uint32_t info = SCM_TSTAMP_SND, size_t stamps = 3) const
+    {
+        sock_extended_err entry{};
+        entry.ee_errno = static_cast<uint32_t>(error);
+        entry.ee_origin = origin;
+        entry.ee_info = info;
+        entry.ee_data = key;
+        return receiveStamp(1765000000, 42) + softwareStamp(1765000000, 42, stamps)
+               + cmsg(v6 ? IPV6_RECVERR : IP_RECVERR, bytesOf(entry), 0, level());
     }
     Bytes rawRecvErr(size_t dataSize, size_t declared) const
     {
@@ -223,6 +237,34 @@ TEST(DatagramPacket, ErrorsThatAreNotForOurRequestAreIgnored)
         };
         for (const Case &c : cases)
             EXPECT_FALSE(error(f, c.name, c.control, c.data)) << f.label << ": " << c.what;
+    }
+}
+
+// The error queue brings the kernel's stamp of a request leaving as an entry
+// of its own: it is never an answer, and only the send stamp keys a time.
+TEST(DatagramPacket, SendStampIsItsOwnEntryNeverAnAnswer)
+{
+    for (const Family &f : families) {
+        const auto stamp = ControlMessages::sendStamp(ControlMessages::read(f.sendStamp(7)));
+        ASSERT_TRUE(stamp) << f.label;
+        EXPECT_EQ(stamp->key, 7u);
+        EXPECT_EQ(stamp->at, std::chrono::nanoseconds(1765000000'000000042));
+        for (const Bytes &data : {Bytes{}, f.echo(f.request())})
+            EXPECT_FALSE(error(f, f.name(Role::target), f.sendStamp(7), data)) << f.label;
+        const Bytes notStamps[] = {
+            f.sendStamp(7, f.origin()),
+            f.sendStamp(7, SO_EE_ORIGIN_TIMESTAMPING, EHOSTUNREACH),
+            f.sendStamp(7, SO_EE_ORIGIN_TIMESTAMPING, ENOMSG, SCM_TSTAMP_SCHED),
+            f.sendStamp(7, SO_EE_ORIGIN_TIMESTAMPING, ENOMSG, SCM_TSTAMP_SND, 1),
+            receiveStamp(1765000000, 42) + f.recvErr(f.timeExceeded()),
+        };
+        for (const Bytes &control : notStamps)
+            EXPECT_FALSE(ControlMessages::sendStamp(ControlMessages::read(control))) << f.label;
+        // A reply brings both receive stamps now; the arrival stays SCM_TIMESTAMPNS's.
+        const auto reply = f.parseReply(*Recvmsg(
+            f.name(Role::target), receiveStamp(5, 1) + softwareStamp(6, 2) + f.ttl(61), f.echo(f.reply())));
+        ASSERT_TRUE(reply) << f.label;
+        EXPECT_EQ(reply->arrival, std::chrono::nanoseconds(5'000000001));
     }
 }
 

@@ -85,4 +85,14 @@ inline Bytes receiveStamp(time_t seconds, long nanoseconds)
     return cmsg(SCM_TIMESTAMPNS, bytesOf(timespec{seconds, nanoseconds}), 0, SOL_SOCKET);
 }
 
+// SCM_TIMESTAMPING's three stamps, the software one first; stamps lets a
+// test cut the message short.
+inline Bytes softwareStamp(time_t seconds, long nanoseconds, size_t stamps = 3)
+{
+    timespec three[3] = {{seconds, nanoseconds}, {}, {}};
+    const Bytes data = bytesOf(three);
+    return cmsg(SCM_TIMESTAMPING, Bytes(data.begin(), data.begin() + stamps * sizeof(timespec)), 0,
+                SOL_SOCKET);
+}
+
 } // namespace PacketBytes
