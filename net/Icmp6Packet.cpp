@@ -2,6 +2,7 @@
 
 #include "net/ControlMessages.h"
 #include "net/EchoService.h"
+#include "net/IcmpPacket.h"
 
 #include <algorithm>
 #include <ctime> // linux/errqueue.h needs timespec
@@ -82,8 +83,7 @@ uint16_t mtuOf(uint8_t type, uint32_t mtu)
 
 bool isReply(std::span<const uint8_t> icmp, std::optional<uint16_t> id, uint16_t sequence)
 {
-    return icmp.size() >= icmpHeaderSize && icmp[0] == typeEchoReply && icmp[1] == 0
-        && read16(icmp, 6) == sequence && (!id || read16(icmp, 4) == *id);
+    return IcmpPacket::isEchoHeader(icmp, typeEchoReply, id, sequence);
 }
 
 } // namespace
@@ -112,10 +112,7 @@ uint32_t statusFor(uint8_t type, uint8_t code)
     case typeEchoReply: return IpStatus::success;
     case typeDestUnreachable: return unreachableStatus(code);
     case typePacketTooBig: return IpStatus::packetTooBig;
-    case typeTimeExceeded:
-        if (code == 0)
-            return IpStatus::ttlExpiredTransit;
-        return code == 1 ? IpStatus::ttlExpiredReassem : IpStatus::generalFailure;
+    case typeTimeExceeded: return IcmpPacket::timeExceededStatus(code);
     case typeParamProblem: return IpStatus::paramProblem;
     default: return IpStatus::generalFailure;
     }
@@ -123,9 +120,7 @@ uint32_t statusFor(uint8_t type, uint8_t code)
 
 bool isOurRequest(std::span<const uint8_t> icmp, std::optional<uint16_t> id, uint16_t sequence)
 {
-    if (icmp.size() < icmpHeaderSize || icmp[0] != typeEchoRequest || icmp[1] != 0)
-        return false;
-    return read16(icmp, 6) == sequence && (!id || read16(icmp, 4) == *id);
+    return IcmpPacket::isEchoHeader(icmp, typeEchoRequest, id, sequence);
 }
 
 std::optional<Answer> parseDatagramReply(const DatagramPacket::Received &received,

@@ -120,18 +120,28 @@ uint32_t statusFor(uint8_t type, uint8_t code)
     case typeEchoReply: return IpStatus::success;
     case typeDestUnreachable: return unreachableStatus(code);
     case typeSourceQuench: return IpStatus::sourceQuench;
-    case typeTimeExceeded:
-        if (code == 0)
-            return IpStatus::ttlExpiredTransit;
-        return code == 1 ? IpStatus::ttlExpiredReassem : IpStatus::generalFailure;
+    case typeTimeExceeded: return timeExceededStatus(code);
     case typeParamProblem: return IpStatus::paramProblem;
     default: return IpStatus::generalFailure;
     }
 }
 
+uint32_t timeExceededStatus(uint8_t code)
+{
+    if (code == 0)
+        return IpStatus::ttlExpiredTransit;
+    return code == 1 ? IpStatus::ttlExpiredReassem : IpStatus::generalFailure;
+}
+
 bool isOurRequest(std::span<const uint8_t> icmp, std::optional<uint16_t> id, uint16_t sequence)
 {
-    if (icmp.size() < icmpHeaderSize || icmp[0] != typeEchoRequest || icmp[1] != 0)
+    return isEchoHeader(icmp, typeEchoRequest, id, sequence);
+}
+
+bool isEchoHeader(std::span<const uint8_t> icmp, uint8_t type, std::optional<uint16_t> id,
+                  uint16_t sequence)
+{
+    if (icmp.size() < icmpHeaderSize || icmp[0] != type || icmp[1] != 0)
         return false;
     return read16(icmp, 6) == sequence && (!id || read16(icmp, 4) == *id);
 }

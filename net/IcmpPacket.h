@@ -51,6 +51,12 @@ uint32_t statusFor(uint8_t type, uint8_t code);
 // True when the bytes start with an echo request header of this sequence
 // (and id, unless id is nullopt: a datagram socket's kernel owns the id).
 bool isOurRequest(std::span<const uint8_t> icmp, std::optional<uint16_t> id, uint16_t sequence);
+// The same for an echo header of the given type: ICMPv6's echo header has
+// ICMP's layout (type, code, checksum, id, sequence) with other type numbers.
+bool isEchoHeader(std::span<const uint8_t> icmp, uint8_t type, std::optional<uint16_t> id,
+                  uint16_t sequence);
+// Time exceeded in transit (code 0) or in reassembly (1), the same codes in both families.
+uint32_t timeExceededStatus(uint8_t code);
 
 // A datagram socket delivers the ICMP message without the IP header; the
 // kernel has already matched the id. Only an echo reply of this sequence matches.
