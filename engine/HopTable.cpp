@@ -78,11 +78,21 @@ void HopTable::handleTimeout(int16_t hop)
 void HopTable::handleReply(int16_t hop, const IpAddress &address, int32_t rtt)
 {
     ++stats.hopRecv[idx(hop)];
-    const std::string s = address.text();
+    const std::string s = addressText(hop, address);
     if (maxhop < hop)
         addReplyRow(hop, s, rtt);
     else
         updateReplyRow(hop, s, rtt);
+}
+
+// A hop mostly answers from the address it answered from last time; the text
+// of that one is kept, since a fast trace shows tens of thousands of replies a second.
+std::string HopTable::addressText(int16_t hop, const IpAddress &address)
+{
+    auto &last = lastText_[idx(hop)];
+    if (!last || last->first != address)
+        last.emplace(address, address.text());
+    return last->second;
 }
 
 void HopTable::addReplyRow(int16_t hop, const std::string &s, int32_t rtt)

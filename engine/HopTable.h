@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/AddressLog.h"
@@ -57,6 +59,7 @@ private:
 
     void handleTimeout(int16_t hop);
     void handleReply(int16_t hop, const IpAddress &address, int32_t rtt);
+    std::string addressText(int16_t hop, const IpAddress &address);
     void addReplyRow(int16_t hop, const std::string &s, int32_t rtt);
     void updateReplyRow(int16_t hop, const std::string &s, int32_t rtt);
     void noteReply(int16_t hop, const std::string &s, int32_t k);
@@ -77,4 +80,5 @@ private:
     WindowOps &ops_;
     WindowGone windowGone_;
     std::vector<NameWait> nameWaits_;
+    std::array<std::optional<std::pair<IpAddress, std::string>>, 256> lastText_;
 };

@@ -97,20 +97,15 @@ DatagramEchoHandle::readReady(short revents, const IpAddress &destination, uint1
 std::optional<SocketEchoHandle::Match>
 DatagramEchoHandle::readErrorQueue(const IpAddress &destination, uint16_t sequence)
 {
-    alignas(cmsghdr) char controlBuffer[512];
-    for (int i = 0; i < maxReadsPerWake; ++i) {
-        iovec data{buffer().data(), buffer().size()};
-        sockaddr_storage from{};
-        msghdr message{&from, sizeof from, &data, 1, controlBuffer, sizeof controlBuffer, 0};
-        const ssize_t length = recvmsg(fd(), &message, MSG_ERRQUEUE | MSG_DONTWAIT);
-        if (length < 0)
+    for (int i = 0; i < maxReadsPerWake; i += errorBatch) {
+        const ErrorEntries read = readErrors();
+        for (int j = 0; j < read.count; ++j) {
+            if (auto answer = family().parseErrorQueueEntry(read.entries[static_cast<size_t>(j)],
+                                                            destination, sequence))
+                return Match{*answer, read.receivedAt};
+        }
+        if (!read.more)
             return std::nullopt;
-        const auto receivedAt = Clock::now();
-        if (takeSendStamp({reinterpret_cast<const uint8_t *>(controlBuffer), message.msg_controllen}))
-            continue;
-        if (auto answer = family().parseErrorQueueEntry(received(buffer(), message, length),
-                                                        destination, sequence))
-            return Match{*answer, receivedAt};
     }
     return std::nullopt;
 }

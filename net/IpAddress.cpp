@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 #include <net/if.h>
 #include <netinet/in.h>
 
@@ -129,8 +130,18 @@ uint32_t IpAddress::ipv4() const
 
 std::string IpAddress::text() const
 {
+    if (!ipv6_) { // every reply of a trace is shown: the dotted quad without printf
+        char quad[16];
+        char *at = quad;
+        for (size_t i = 0; i < 4; ++i) {
+            if (i > 0)
+                *at++ = '.';
+            at = std::to_chars(at, std::end(quad), bytes_[i]).ptr;
+        }
+        return std::string(quad, at);
+    }
     char buffer[INET6_ADDRSTRLEN] = {};
-    if (!inet_ntop(ipv6_ ? AF_INET6 : AF_INET, bytes_.data(), buffer, sizeof buffer))
+    if (!inet_ntop(AF_INET6, bytes_.data(), buffer, sizeof buffer))
         return {};
     std::string text = buffer;
     if (scope_ != 0) {

@@ -48,9 +48,14 @@ PrivilegedSockets &PrivilegedSockets::operator=(PrivilegedSockets &&other) noexc
 
 PrivilegedSockets PrivilegedSockets::open()
 {
-    PrivilegedSockets sockets;
     if (pingSocketsOpen())
-        return sockets;
+        return {};
+    return openRaw();
+}
+
+PrivilegedSockets PrivilegedSockets::openRaw()
+{
+    PrivilegedSockets sockets;
     sockets.rawIcmp_.fd = RawEchoHandle::openSocket(EchoFamily::of(IpAddress()), sockets.rawIcmp_.id);
     sockets.rawIcmp6_.fd =
         RawEchoHandle::openSocket(EchoFamily::of(IpAddress::fromIpv6({})), sockets.rawIcmp6_.id);

@@ -23,6 +23,8 @@ public:
     // Opens the raw ICMP and ICMPv6 sockets where the datagram socket is
     // refused and the process may open raw ones; else holds nothing.
     static PrivilegedSockets open();
+    // Opens them whether ping sockets are open or not (-1 where refused).
+    static PrivilegedSockets openRaw();
     // Drops CAP_NET_RAW from the effective, permitted and inheritable sets and
     // from the ambient set, and from the bounding set where the process may
     // change it (root). False when the capability could not be dropped.

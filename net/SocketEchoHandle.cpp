@@ -17,6 +17,9 @@ namespace {
 
 // The window wants a chance to process its events this often while we wait.
 constexpr auto idleSlice = std::chrono::milliseconds(12);
+// Send stamps from the kernel's software clock, keyed by the send's number.
+constexpr int sendStampFlags = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE
+                               | SOF_TIMESTAMPING_OPT_TSONLY | SOF_TIMESTAMPING_OPT_ID;
 timespec toTimespec(SocketEchoHandle::Clock::duration duration)
 {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
@@ -50,12 +53,12 @@ uint32_t SocketEchoHandle::sendEcho(const IpAddress &destination, std::span<cons
 {
     reply = IcmpEchoReply{};
     const uint16_t sequence = ++sequence_;
-    const bool stale = used_ && hasLeftovers();
-    if (!applyOptions(options, stale))
+    // What earlier requests left queued (late replies and errors) costs no
+    // check here: the wait reads it and passes over it, since it matches by
+    // sequence, and a socket error such an error left fails the send once,
+    // which is then repeated.
+    if (!applyOptions(options))
         return finish(reply, IpStatus::generalFailure);
-    if (stale)
-        discardStale();
-    used_ = true;
     const auto request = family_.buildRequest(id_, sequence, payload);
     if (!transmitDespitePendingErrors(destination, request, options))
         return sendFailed(errno, reply);
@@ -91,10 +94,21 @@ bool SocketEchoHandle::enableReceiveStamps(int fd)
     const int on = 1;
     if (setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0)
         return false;
-    const int flags = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE
-                      | SOF_TIMESTAMPING_OPT_TSONLY | SOF_TIMESTAMPING_OPT_ID;
-    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags);
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPING, &sendStampFlags, sizeof sendStampFlags);
     return true;
+}
+
+// Whether a failed send took a key is not told; turning the keys off and on
+// numbers the next send's stamp 0. Stamps of earlier sends that are still
+// queued are older than the next send, so takeSendStamp passes over them.
+void SocketEchoHandle::restartSendKeys()
+{
+    const int unkeyed = sendStampFlags & ~SOF_TIMESTAMPING_OPT_ID;
+    sendsKnown_ = setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPING, &unkeyed, sizeof unkeyed) == 0
+                  && setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPING, &sendStampFlags,
+                                sizeof sendStampFlags) == 0;
+    sends_ = 0;
+    keysRestartable_ = sendsKnown_;
 }
 
 // Only the stamp keyed with this request's send counts: one of an earlier
@@ -110,33 +124,50 @@ bool SocketEchoHandle::takeSendStamp(std::span<const uint8_t> control)
     return true;
 }
 
+// Fewer entries than asked for means the queue was empty: the common case,
+// a send stamp alone or with the router's answer, takes one call.
+SocketEchoHandle::ErrorEntries SocketEchoHandle::readErrors()
+{
+    constexpr size_t part = bufferSize / errorBatch;
+    std::array<iovec, errorBatch> data;
+    std::array<mmsghdr, errorBatch> messages{};
+    for (size_t i = 0; i < errorBatch; ++i) {
+        data[i] = {buffer_.get() + i * part, part};
+        messages[i].msg_hdr = msghdr{&errorNames_[i], sizeof(sockaddr_storage), &data[i], 1,
+                                     errorControl_[i].bytes, sizeof errorControl_[i].bytes, 0};
+    }
+    ErrorEntries read;
+    const int count = recvmmsg(fd_, messages.data(), errorBatch, MSG_ERRQUEUE | MSG_DONTWAIT, nullptr);
+    if (count <= 0)
+        return read;
+    read.receivedAt = Clock::now();
+    read.more = count == errorBatch;
+    for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
+        const msghdr &message = messages[i].msg_hdr;
+        const std::span<const uint8_t> control{
+            reinterpret_cast<const uint8_t *>(errorControl_[i].bytes), message.msg_controllen};
+        if (takeSendStamp(control))
+            continue;
+        read.entries[static_cast<size_t>(read.count++)] = {
+            {buffer_.get() + i * part, std::min<size_t>(messages[i].msg_len, part)},
+            {reinterpret_cast<const uint8_t *>(&errorNames_[i]),
+             std::min<size_t>(message.msg_namelen, sizeof(sockaddr_storage))},
+            control};
+    }
+    return read;
+}
+
 void SocketEchoHandle::readSendStamps()
 {
-    alignas(cmsghdr) char controlBuffer[256];
-    for (int i = 0; i < maxReadsPerWake; ++i) {
-        iovec data{buffer().data(), buffer().size()};
-        msghdr message{nullptr, 0, &data, 1, controlBuffer, sizeof controlBuffer, 0};
-        if (recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+    for (int i = 0; i < maxReadsPerWake; i += errorBatch) {
+        if (!readErrors().more)
             return;
-        takeSendStamp({reinterpret_cast<const uint8_t *>(controlBuffer), message.msg_controllen});
     }
 }
 
-// Late replies and errors of earlier requests, or the socket error such an
-// error set: one poll tells, so a socket that has none costs no reads.
-bool SocketEchoHandle::hasLeftovers() const
-{
-    pollfd entry{fd_, POLLIN, 0};
-    return poll(&entry, 1, 0) != 0; // POLLERR comes unasked; a failed poll drains to be safe
-}
-
-bool SocketEchoHandle::applyOptions(const IpOptionInformation &options, bool clearError)
+bool SocketEchoHandle::applyOptions(const IpOptionInformation &options)
 {
     const int dontFragment = (options.flags & IpOptionInformation::dontFragment) != 0 ? 1 : 0;
-    // A pending error from an earlier request's late ICMP error would
-    // otherwise fail this send; reading SO_ERROR clears it.
-    if (clearError)
-        clearPendingError();
     if (dontFragment == applied_.dontFragment)
         return true;
     applied_.dontFragment = -1;
@@ -166,6 +197,8 @@ bool SocketEchoHandle::transmit(const IpAddress &destination, std::span<const ui
         std::memcpy(CMSG_DATA(entry), &value[1], sizeof(int));
         entry = CMSG_NXTHDR(&message, entry);
     }
+    if (!sendsKnown_ && keysRestartable_)
+        restartSendKeys();
     // Both clocks as close to the send as a user-space stamp gets; the
     // kernel's send stamp, where it comes in time, is closer still.
     sentStamp_.reset();

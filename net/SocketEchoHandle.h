@@ -1,13 +1,16 @@
 #pragma once
 
+#include "net/DatagramPacket.h"
 #include "net/EchoFamily.h"
 #include "net/EchoService.h"
 #include "net/IcmpPacket.h"
 
+#include <array>
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <span>
+#include <sys/socket.h>
 
 // What both socket backends share: the socket, the per-send options, the
 // sequence numbers, the wait for the answer on the monotonic clock and the
@@ -39,6 +42,17 @@ protected:
     // At most this many packets are read per wake-up, so that a flood of
     // foreign packets cannot hold the wait past its deadline.
     static constexpr int maxReadsPerWake = 64;
+    // Error-queue entries read per call: this request's send stamp and a
+    // router's answer to it come in one.
+    static constexpr int errorBatch = 2;
+    // What one read of the error queue brought besides send stamps (those are
+    // taken), and whether the queue may hold more.
+    struct ErrorEntries {
+        std::array<DatagramPacket::Received, errorBatch> entries;
+        int count = 0;
+        bool more = false;
+        Clock::time_point receivedAt;
+    };
 
     int fd() const { return fd_; }
     // Asks for the kernel's receive stamp on every packet, error-queue entries
@@ -47,6 +61,8 @@ protected:
     // Whether an error-queue entry (its control bytes) is a send stamp; one
     // of this request's send is kept.
     bool takeSendStamp(std::span<const uint8_t> control);
+    // Reads up to errorBatch error-queue entries in one call.
+    ErrorEntries readErrors();
     // Reads the error queue, where a raw socket gets nothing but send stamps.
     void readSendStamps();
     std::span<uint8_t> buffer() { return {buffer_.get(), bufferSize}; }
@@ -68,8 +84,7 @@ private:
         int dontFragment = -1;
     };
 
-    bool hasLeftovers() const;
-    bool applyOptions(const IpOptionInformation &options, bool clearError);
+    bool applyOptions(const IpOptionInformation &options);
     uint32_t finish(IcmpEchoReply &reply, uint32_t status);
     uint32_t answered(const Match &match, IcmpEchoReply &reply, Clock::duration timeout);
     uint32_t sendFailed(int error, IcmpEchoReply &reply);
@@ -77,6 +92,7 @@ private:
                                      Clock::time_point deadline);
     bool callIdleHook() const;
     void clearPendingError();
+    void restartSendKeys();
     bool transmit(const IpAddress &destination, std::span<const uint8_t> request,
                   const IpOptionInformation &options);
     bool transmitDespitePendingErrors(const IpAddress &destination, std::span<const uint8_t> request,
@@ -98,5 +114,12 @@ private:
     std::optional<std::chrono::nanoseconds> sentStamp_;
     uint32_t sends_ = 0;
     bool sendsKnown_ = true;
-    bool used_ = false;
+    bool keysRestartable_ = true; // false once the socket refused to restart them
+    // Room for the names and control bytes of one batch of error-queue
+    // entries; their data shares buffer() in equal parts.
+    std::array<sockaddr_storage, errorBatch> errorNames_;
+    struct alignas(cmsghdr) Control {
+        char bytes[512];
+    };
+    std::array<Control, errorBatch> errorControl_;
 };

@@ -29,6 +29,9 @@ constexpr int clientWidth = 11670; // twips
 constexpr int clientHeight = 8070;
 // About 60 table repaints a second keep the table live without a repaint per probe.
 constexpr qint64 refreshIntervalMs = 16;
+// A fast trace yields before every probe, up to a hundred thousand times a
+// second; a turn of the event loop each millisecond keeps the window as live.
+constexpr qint64 yieldIntervalNs = 1'000'000;
 
 QString qs(const std::string &s) { return QString::fromStdString(s); }
 
@@ -352,7 +355,13 @@ void MainWindow::combo1Click(int index)
     command4_->setEnabled(false);
 }
 
-void MainWindow::yield() { processEvents(); }
+void MainWindow::yield()
+{
+    if (sinceYield_.isValid() && sinceYield_.nsecsElapsed() < yieldIntervalNs)
+        return;
+    processEvents();
+    sinceYield_.start();
+}
 
 void MainWindow::messageBox(const std::string &text, MessageIcon icon)
 {

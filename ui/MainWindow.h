@@ -124,4 +124,5 @@ private:
     bool closing_ = false; // the window closed during a trace
     uint64_t shownRevision_ = 0;
     QElapsedTimer sinceRefresh_;
+    QElapsedTimer sinceYield_; // since the last yield that turned the event loop
 };

@@ -106,6 +106,11 @@ rm -f "$rtts"
 outside=$(sed -n 's/.* rtt=\([0-9]*\) .*/\1/p' <<<"$held" |
     awk -v r="$range" 'BEGIN { split(r, p, " ") } $1 < p[1] - 1 || $1 > p[2] + 1 { printf "%s ", $1 }')
 check "held wait: every time within 1 ms of ping's ($range ms)" "" "$outside"
+# A reply that comes after its time-out lands in the next probe's wait on the
+# same socket and is passed over: 40 ms away with a 30 ms time-out, every
+# probe times out (a stale reply taken would answer in about 10 ms).
+check "late replies are no answers" "11010 11010 11010 11010 11010" \
+    "$(statuses --timeout 30 --count 5 $FAR)"
 
 # Someone else's ICMP on the same machine never becomes our answer: replies
 # at 2000 a second and errors at 500 a second each, beside every probe. A

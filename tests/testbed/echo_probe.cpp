@@ -13,6 +13,7 @@
 // as a trace does. --hook sets an idle hook that blocks for MS each call, as a
 // window busy with its events would. The exit code is 0, 2 for bad arguments, 3 when no handle opens.
 #include "net/IcmpEchoService.h"
+#include "net/PrivilegedSockets.h"
 #include "net/SystemResolver.h"
 
 #include <arpa/inet.h>
@@ -123,7 +124,10 @@ int probe(const Options &options)
         std::fprintf(stderr, "echo_probe: not an address: %s\n", options.target.c_str());
         return 2;
     }
-    IcmpEchoService service(options.backend);
+    // The raw backend reads from held sockets, as the program does as root.
+    IcmpEchoService service(options.backend, options.backend == IcmpEchoService::Backend::raw
+                                                 ? PrivilegedSockets::openRaw()
+                                                 : PrivilegedSockets());
     if (options.hookMs > 0)
         service.setIdleHook([ms = options.hookMs] {
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
