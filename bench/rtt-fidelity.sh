@@ -11,7 +11,7 @@
 # Then the busy machine: the window under Xvfb at the lowest priority (nice
 # 19) beside a busy loop per core, BUSY runs to r1 (hop 1, directly
 # connected) and to far (hop 2, delay line at 10 ms), with ping beside each
-# trace at the same priority (PING_NICE=0: at its normal one). Best/Avg/Worst from the copied report against
+# trace at the same priority (PING_NICE=0: at its normal one; rt: real-time). Best/Avg/Worst from the copied report against
 # ping's min/avg/max (goal: Avg and Worst each within 1 ms of ping's). A
 # second ping beside them shows how far two pings' max fall apart on the same
 # path at the same time. The delay line runs at a real-time priority there:
@@ -28,8 +28,10 @@ PROBES=${1:-100}
 REPEATS=${2:-5}
 BUSY=${3:-2000}
 # ping's own priority in the busy case: 19 beside the program, 0 for a ping
-# whose own sends are not late (PING_NICE=0 bench/rtt-fidelity.sh busy)
+# at the normal one (PING_NICE=0 bench/rtt-fidelity.sh busy), rt for a ping at
+# a real-time priority, whose own sends are never late: the path's own times
 PING_NICE=${PING_NICE:-19}
+if [ "$PING_NICE" = rt ]; then PING_PRIO=(chrt -f 40); else PING_PRIO=(nice -n "$PING_NICE"); fi
 R1=10.77.1.1   # hop 1, directly connected
 FAR=10.77.11.2 # hop 2: r1, then far behind the delay line
 FAR6=2001:db8:77:11::2
@@ -50,7 +52,7 @@ busy_case() {
     # time fall apart without any program between them
     local p pids=()
     for p in ping ping2; do
-        on_src nice -n "$PING_NICE" ping -n -q -c "$BUSY" -i "$interval" -W 2 "$1" >"$OUT/$p" 2>&1 &
+        on_src "${PING_PRIO[@]}" ping -n -q -c "$BUSY" -i "$interval" -W 2 "$1" >"$OUT/$p" 2>&1 &
         pids+=($!)
     done
     start_trace "$1"
@@ -82,7 +84,7 @@ busy_machine() {
         bash -c 'while :; do :; done' &
         at_exit kill $!
     done
-    echo "busy machine: $BUSY runs, program at nice 19, ping at nice $PING_NICE, beside $(nproc) busy loops"
+    echo "busy machine: $BUSY runs, program at nice 19, ping at ${PING_PRIO[*]}, beside $(nproc) busy loops"
     busy_missed= busy_above= busy_above_both=
     busy_case "$R1" 1 0
     busy_case "$FAR" 2 10
