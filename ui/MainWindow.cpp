@@ -284,7 +284,11 @@ void MainWindow::refreshResults(bool now)
     if (!now && sinceRefresh_.isValid() && sinceRefresh_.elapsed() < refreshIntervalMs)
         return;
     listView1_->showRows(results);
-    text8_->setPlainText(qs(results.notes()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    // setting the text lays the box out anew, though most refreshes leave it as it was
+    if (results.notes() != shownNotes_) {
+        shownNotes_ = results.notes();
+        text8_->setPlainText(qs(shownNotes_).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    }
     shownRevision_ = results.revision();
     sinceRefresh_.start();
 }

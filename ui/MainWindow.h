@@ -123,6 +123,7 @@ private:
     bool inTrace_ = false; // the Start click is running a trace
     bool closing_ = false; // the window closed during a trace
     uint64_t shownRevision_ = 0;
+    std::string shownNotes_; // the Notes text the box shows
     QElapsedTimer sinceRefresh_;
     QElapsedTimer sinceYield_; // since the last yield that turned the event loop
 };
