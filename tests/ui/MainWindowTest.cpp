@@ -52,6 +52,7 @@ private slots:
     void stopEndsAfterTheProbeInFlight();
     void enterOnStartTraces();
     void aLateNameShowsWhileTheWindowIsIdle();
+    void notesBoxFollowsTheNotes();
 
     void history_data();
     void history();
@@ -347,6 +348,22 @@ void MainWindowTest::typingEmptiesResultsButKeepsTheList()
     QTest::keyClick(combo()->lineEdit(), Qt::Key_X);
     QCOMPARE(combo()->currentText(), target + "x");
     QCOMPARE(itemsOf(*combo()), (QStringList{target, "beta.example", clearItem}));
+    verifyResultsEmpty();
+}
+
+// A hop that answers from two addresses in turn fills the Notes box, with the
+// text the engine holds; typing in the host entry empties it again.
+void MainWindowTest::notesBoxFollowsTheNotes()
+{
+    scriptPath();
+    net->hop(2) = FakeHop{{"10.0.0.2", "10.0.0.9"}};
+    startTrace(target);
+    const QString notes = QString::fromStdString(window->engine().results.notes())
+                              .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QVERIFY(notes.contains(QStringLiteral("10.0.0.9")));
+    QCOMPARE(child<QPlainTextEdit>("Text8")->toPlainText(), notes);
+    combo()->lineEdit()->setFocus();
+    QTest::keyClick(combo()->lineEdit(), Qt::Key_X);
     verifyResultsEmpty();
 }
 
