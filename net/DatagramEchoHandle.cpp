@@ -1,5 +1,6 @@
 #include "net/DatagramEchoHandle.h"
 
+#include "net/CloseKeepingErrno.h"
 #include "net/DatagramPacket.h"
 
 #include <algorithm>
@@ -28,10 +29,7 @@ int openSocket(const EchoFamily &family)
         return -1;
     if (enable(fd, family.level, family.receiveErrors) != 0
         || enable(fd, family.level, family.receiveHopLimit) != 0) {
-        const int error = errno;
-        close(fd);
-        errno = error;
-        return -1;
+        return closeKeepingErrno(fd);
     }
     return fd;
 }
@@ -58,9 +56,7 @@ DatagramEchoHandle::open(const EchoFamily &family,
     if (fd < 0)
         return nullptr;
     if (!enableReceiveStamps(fd)) {
-        const int error = errno;
-        close(fd);
-        errno = error;
+        closeKeepingErrno(fd);
         return nullptr;
     }
     return std::make_unique<DatagramEchoHandle>(family, fd, 0, std::move(idleHook));

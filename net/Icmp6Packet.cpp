@@ -91,14 +91,7 @@ bool isReply(std::span<const uint8_t> icmp, std::optional<uint16_t> id, uint16_t
 std::vector<uint8_t> buildEchoRequest(uint16_t id, uint16_t sequence,
                                       std::span<const uint8_t> payload)
 {
-    std::vector<uint8_t> packet(icmpHeaderSize + payload.size());
-    packet[0] = typeEchoRequest;
-    packet[4] = static_cast<uint8_t>(id >> 8);
-    packet[5] = static_cast<uint8_t>(id);
-    packet[6] = static_cast<uint8_t>(sequence >> 8);
-    packet[7] = static_cast<uint8_t>(sequence);
-    std::copy(payload.begin(), payload.end(), packet.begin() + icmpHeaderSize);
-    return packet;
+    return IcmpPacket::buildEchoMessage(typeEchoRequest, id, sequence, payload);
 }
 
 bool isErrorType(uint8_t type)

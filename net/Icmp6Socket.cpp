@@ -1,4 +1,5 @@
 #include "net/Icmp6Socket.h"
+#include "net/CloseKeepingErrno.h"
 
 #include "net/Icmp6Packet.h"
 
@@ -54,25 +55,7 @@ bool setIdFilter(int fd, uint16_t id)
     return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
 }
 
-int closeKeepingErrno(int fd)
-{
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return -1;
-}
-
 } // namespace
-
-int openDatagram()
-{
-    const int fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMPV6);
-    if (fd < 0)
-        return -1;
-    if (!enable(fd, IPV6_RECVERR) || !enable(fd, IPV6_RECVHOPLIMIT))
-        return closeKeepingErrno(fd);
-    return fd;
-}
 
 // The kernel fills the checksum of a raw ICMPv6 socket's messages itself.
 int openRaw(uint16_t id)

@@ -95,16 +95,23 @@ uint16_t internetChecksum(std::span<const uint8_t> bytes)
 std::vector<uint8_t> buildEchoRequest(uint16_t id, uint16_t sequence,
                                       std::span<const uint8_t> payload)
 {
+    std::vector<uint8_t> packet = buildEchoMessage(typeEchoRequest, id, sequence, payload);
+    const uint16_t checksum = internetChecksum(packet);
+    packet[2] = static_cast<uint8_t>(checksum >> 8);
+    packet[3] = static_cast<uint8_t>(checksum);
+    return packet;
+}
+
+std::vector<uint8_t> buildEchoMessage(uint8_t type, uint16_t id, uint16_t sequence,
+                                      std::span<const uint8_t> payload)
+{
     std::vector<uint8_t> packet(icmpHeaderSize + payload.size());
-    packet[0] = typeEchoRequest;
+    packet[0] = type;
     packet[4] = static_cast<uint8_t>(id >> 8);
     packet[5] = static_cast<uint8_t>(id);
     packet[6] = static_cast<uint8_t>(sequence >> 8);
     packet[7] = static_cast<uint8_t>(sequence);
     std::copy(payload.begin(), payload.end(), packet.begin() + icmpHeaderSize);
-    const uint16_t checksum = internetChecksum(packet);
-    packet[2] = static_cast<uint8_t>(checksum >> 8);
-    packet[3] = static_cast<uint8_t>(checksum);
     return packet;
 }
 

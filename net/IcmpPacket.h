@@ -41,6 +41,10 @@ uint16_t internetChecksum(std::span<const uint8_t> bytes);
 // ICMP echo request: type 8, code 0, checksum, id, sequence, payload.
 std::vector<uint8_t> buildEchoRequest(uint16_t id, uint16_t sequence,
                                       std::span<const uint8_t> payload);
+// An echo message of the given type with the checksum left 0: ICMPv6's echo
+// header has ICMP's layout with other type numbers.
+std::vector<uint8_t> buildEchoMessage(uint8_t type, uint16_t id, uint16_t sequence,
+                                      std::span<const uint8_t> payload);
 
 // True for the ICMP errors that quote a request: 3, 4, 11 and 12.
 bool isErrorType(uint8_t type);

@@ -1,5 +1,6 @@
 #include "net/RawEchoHandle.h"
 
+#include "net/CloseKeepingErrno.h"
 #include "net/Icmp6Socket.h"
 
 #include <algorithm>
@@ -58,10 +59,7 @@ int openIpv4(uint16_t id)
     if (fd < 0)
         return -1;
     if (!setFilter(fd) || !setIdFilter(fd, id)) {
-        const int error = errno;
-        close(fd);
-        errno = error;
-        return -1;
+        return closeKeepingErrno(fd);
     }
     return fd;
 }
@@ -77,10 +75,7 @@ int RawEchoHandle::openSocket(const EchoFamily &family, uint16_t &id)
     if (fd < 0)
         return -1;
     if (!enableReceiveStamps(fd)) {
-        const int error = errno;
-        close(fd);
-        errno = error;
-        return -1;
+        return closeKeepingErrno(fd);
     }
     return fd;
 }

@@ -124,7 +124,8 @@ int probe(const Options &options)
         std::fprintf(stderr, "echo_probe: not an address: %s\n", options.target.c_str());
         return 2;
     }
-    // The raw backend reads from held sockets, as the program does as root.
+    // The raw backend reads from held sockets, as the program does where
+    // ping sockets are closed and it may open raw ones.
     IcmpEchoService service(options.backend, options.backend == IcmpEchoService::Backend::raw
                                                  ? PrivilegedSockets::openRaw()
                                                  : PrivilegedSockets());

@@ -250,10 +250,15 @@ table ip6 kv {
     chain fragdrop { }
 }
 NFT
-    x r3 nft add table ip6 kv
-    x r3 nft add chain ip6 kv outp '{ type filter hook output priority filter; policy accept; }'
-    x r3 nft add chain ip6 kv silence
-    x r3 nft add rule ip6 kv outp jump silence
+    r3_silence_chain ip6
+}
+
+# r3 has nothing to filter, only a silence chain (bed silent r3) of family $1.
+r3_silence_chain() {
+    x r3 nft add table "$1" kv
+    x r3 nft add chain "$1" kv outp '{ type filter hook output priority filter; policy accept; }'
+    x r3 nft add chain "$1" kv silence
+    x r3 nft add rule "$1" kv outp jump silence
 }
 
 # Unreachable/prohibit routes pass a limiter (net.ipv4.route.error_cost) that
@@ -297,10 +302,7 @@ table ip kv {
     chain fragdrop { }
 }
 NFT
-    x r3 nft add table ip kv
-    x r3 nft add chain ip kv outp '{ type filter hook output priority filter; policy accept; }'
-    x r3 nft add chain ip kv silence
-    x r3 nft add rule ip kv outp jump silence
+    r3_silence_chain ip
 }
 
 names() {
