@@ -13,7 +13,8 @@
 # count, ping's user + system time), which the load blurs far less than rates.
 # With KORVALEN_BEFORE set to another build of the program, every IPv4 round
 # runs that build's window first, then this one's, then ping -f: only such
-# interleaved rounds compare two builds on a shared machine.
+# interleaved rounds compare two builds on a shared machine (the IPv6 rounds
+# interleave the same way).
 # usage: [KORVALEN_BEFORE=PATH] bench/probe-rate.sh [RUNS [REPEATS]]   (root; scripts/build first)
 set -euo pipefail
 export KV_PREFIX=kv-bn-pr- KV_DELAY_MS=0
@@ -81,17 +82,29 @@ for rep in $(seq "$REPEATS"); do
 done
 # rounds6: REPEATS alternating bursts to DST6; the median ratio in RATIO6
 rounds6() {
-    local ratios6=() rep ours ours_cpu theirs ratio
+    local ratios6=() before6=() rep ours ours_cpu theirs ratio before before_cpu
     for rep in $(seq "$REPEATS"); do
+        if [ -n "${KORVALEN_BEFORE:-}" ]; then
+            window "$KORVALEN_BEFORE"
+            ours_burst "$DST6"
+            before=$RATE before_cpu=$CPU
+            window "$KORVALEN"
+        fi
         ours_burst "$DST6"
         ours=$RATE ours_cpu=$CPU
         ping_burst -6 "$DST6"
         theirs=$RATE
         ratio=$(calc '"%.3f", '"$ours / $theirs")
         ratios6+=("$ratio")
-        echo "  IPv6 round $rep: program $ours probes/s ($ours_cpu us CPU each), ping -6 -f $theirs probes/s ($CPU us), ratio $ratio"
+        if [ -n "${KORVALEN_BEFORE:-}" ]; then
+            before6+=("$(calc '"%.3f", '"$before / $theirs")")
+            echo "  IPv6 round $rep: before $before probes/s ($before_cpu us CPU each), program $ours ($ours_cpu us), ping -6 -f $theirs ($CPU us), ratio $ratio"
+        else
+            echo "  IPv6 round $rep: program $ours probes/s ($ours_cpu us CPU each), ping -6 -f $theirs probes/s ($CPU us), ratio $ratio"
+        fi
     done
     RATIO6=$(printf '%s\n' "${ratios6[@]}" | median)
+    [ -z "${KORVALEN_BEFORE:-}" ] || BEFORE6=$(printf '%s\n' "${before6[@]}" | median)
 }
 rounds6
 sleep 0.5
@@ -109,6 +122,8 @@ on_src strace -f -c -o "$OUT/theirs.strace" ping -f -q -c "$PROBES" "$DST" >/dev
 calls() { awk '$NF == "total" { print $4 }' "$1"; }
 echo "system calls per main probe: program $(calc '"%.2f", '"$(calls "$OUT/ours.strace") / $PROBES"), ping -f $(calc '"%.2f", '"$(calls "$OUT/theirs.strace") / $PROBES")"
 echo "  program: $(awk 'NR > 2 && $NF != "total" && $1 !~ /^-/ { printf "%s %s  ", $NF, $4 }' "$OUT/ours.strace")"
+[ -z "${KORVALEN_BEFORE:-}" ] ||
+    echo "IPv6 median ratio before / ping -6 -f: $BEFORE6"
 echo "IPv6 median ratio program / ping -6 -f: $RATIO6 (goal: at least 0.9)"
 [ -z "${KORVALEN_BEFORE:-}" ] ||
     echo "median ratio before / ping -f: $(printf '%s\n' "${before_ratios[@]}" | median)"

@@ -43,6 +43,7 @@ HopTable::HopTable(const TraceSettings &settings, Resolver &resolver, WindowOps 
     : settings_(settings), resolver_(resolver), ops_(ops), windowGone_(std::move(windowGone))
 {
     stats.reset();
+    results.setNotesWriter([this] { return notesText(hopNoted, log, dbIndex); });
 }
 
 void HopTable::resetResults()
@@ -240,7 +241,7 @@ void HopTable::countReply(int32_t k)
 
 void HopTable::rebuildNotes()
 {
-    results.setNotes(notesText(hopNoted, log, dbIndex));
+    results.notesChanged();
 }
 
 // False when the window started closing during the look-up, which yields.

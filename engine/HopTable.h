@@ -30,6 +30,9 @@ public:
 
     HopTable(const TraceSettings &settings, Resolver &resolver, WindowOps &ops,
              WindowGone windowGone);
+    // The notes writer of results refers to this table.
+    HopTable(const HopTable &) = delete;
+    HopTable &operator=(const HopTable &) = delete;
 
     // Rows, maxhop, notes, dbIndex and hopNoted; the statistics stay.
     void resetResults();

@@ -36,8 +36,25 @@ void ResultModel::removeAllRows()
     ++revision_;
 }
 
+const std::string &ResultModel::notes() const
+{
+    if (notesStale_) {
+        notes_ = notesWriter_();
+        notesStale_ = false;
+    }
+    return notes_;
+}
+
+void ResultModel::notesChanged()
+{
+    assert(notesWriter_);
+    notesStale_ = true;
+    ++revision_;
+}
+
 void ResultModel::setNotes(std::string text)
 {
+    notesStale_ = false;
     if (notes_ != text) {
         notes_ = std::move(text);
         ++revision_;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,13 +23,21 @@ public:
     const Row &row(int row) const;
     void removeAllRows();
 
-    const std::string &notes() const { return notes_; }
+    const std::string &notes() const;
     void setNotes(std::string text);
+    // Notes that are written out only when read: a hop that answers from
+    // several addresses changes them at every reply, and a fast trace gives
+    // tens of thousands of replies a second, while the window reads them about
+    // sixty times a second. notesChanged() says they must be written anew.
+    void setNotesWriter(std::function<std::string()> writer) { notesWriter_ = std::move(writer); }
+    void notesChanged();
 
     uint64_t revision() const { return revision_; }
 
 private:
     std::vector<Row> rows_;
-    std::string notes_;
+    mutable std::string notes_;
+    mutable bool notesStale_ = false;
+    std::function<std::string()> notesWriter_;
     uint64_t revision_ = 0;
 };

@@ -27,8 +27,12 @@ namespace {
 
 constexpr int clientWidth = 11670; // twips
 constexpr int clientHeight = 8070;
-// About 60 table repaints a second keep the table live without a repaint per probe.
-constexpr qint64 refreshIntervalMs = 16;
+// About 20 table refreshes a second keep the table live without a refresh per
+// probe. A refresh (the changed cells set, the table and the Notes repainted)
+// takes about a millisecond on a slow machine: at 60 a second that was a tenth
+// of a fast trace's time, and figures that change faster than this cannot be
+// read anyway.
+constexpr qint64 refreshIntervalMs = 50;
 // A fast trace yields before every probe, up to a hundred thousand times a
 // second; a turn of the event loop each millisecond keeps the window as live.
 constexpr qint64 yieldIntervalNs = 1'000'000;

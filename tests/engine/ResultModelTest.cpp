@@ -16,3 +16,23 @@ TEST(ResultModel, RowsAreOneBasedAndChangesBumpTheRevision)
     m.removeAllRows();
     EXPECT_EQ(m.rowCount(), 0);
 }
+
+TEST(ResultModel, NotesAreWrittenWhenReadOncePerChange)
+{
+    ResultModel m;
+    int writes = 0;
+    m.setNotesWriter([&writes] { return "Hop : 2 / n=" + std::to_string(++writes) + "\r\n"; });
+    const uint64_t r = m.revision();
+    m.notesChanged();
+    m.notesChanged();
+    EXPECT_GT(m.revision(), r) << "a view must see that the notes changed";
+    EXPECT_EQ(writes, 0);
+    EXPECT_EQ(m.notes(), "Hop : 2 / n=1\r\n");
+    EXPECT_EQ(m.notes(), "Hop : 2 / n=1\r\n");
+    m.notesChanged();
+    EXPECT_EQ(m.notes(), "Hop : 2 / n=2\r\n");
+    m.notesChanged();
+    m.setNotes({}); // a reset wins over a change not yet written
+    EXPECT_EQ(m.notes(), "");
+    EXPECT_EQ(writes, 2);
+}
