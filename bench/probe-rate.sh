@@ -59,54 +59,40 @@ window() {
     KORVALEN=$1 start_korvalen
     set_runs "$RUNS"
 }
-ratios=() before_ratios=()
-for rep in $(seq "$REPEATS"); do
-    if [ -n "${KORVALEN_BEFORE:-}" ]; then
-        window "$KORVALEN_BEFORE"
-        ours_burst "$DST"
-        before=$RATE before_cpu=$CPU
-        window "$KORVALEN"
-    fi
-    ours_burst "$DST"
-    ours=$RATE ours_cpu=$CPU
-    ping_burst "$DST"
-    theirs=$RATE
-    ratio=$(calc '"%.3f", '"$ours / $theirs")
-    ratios+=("$ratio")
-    if [ -n "${KORVALEN_BEFORE:-}" ]; then
-        before_ratios+=("$(calc '"%.3f", '"$before / $theirs")")
-        echo "  round $rep: before $before probes/s ($before_cpu us CPU each), program $ours ($ours_cpu us), ping -f $theirs ($CPU us), ratio $ratio"
-    else
-        echo "  round $rep: program $ours probes/s ($ours_cpu us CPU each), ping -f $theirs probes/s ($CPU us), ratio $ratio"
-    fi
-done
-# rounds6: REPEATS alternating bursts to DST6; the median ratio in RATIO6
-rounds6() {
-    local ratios6=() before6=() rep ours ours_cpu theirs ratio before before_cpu
+# rounds LABEL TARGET [PING OPTION]: REPEATS alternating bursts to TARGET; the
+# median ratios program / ping and (KORVALEN_BEFORE) before / ping in MEDIAN
+# and BEFORE_MEDIAN
+rounds() {
+    local label=$1 target=$2 ping="ping ${3:+$3 }-f"
+    local ratios=() befores=() rep ours ours_cpu theirs ratio before before_cpu
+    shift 2
     for rep in $(seq "$REPEATS"); do
         if [ -n "${KORVALEN_BEFORE:-}" ]; then
             window "$KORVALEN_BEFORE"
-            ours_burst "$DST6"
+            ours_burst "$target"
             before=$RATE before_cpu=$CPU
             window "$KORVALEN"
         fi
-        ours_burst "$DST6"
+        ours_burst "$target"
         ours=$RATE ours_cpu=$CPU
-        ping_burst -6 "$DST6"
+        ping_burst "$@" "$target"
         theirs=$RATE
         ratio=$(calc '"%.3f", '"$ours / $theirs")
-        ratios6+=("$ratio")
+        ratios+=("$ratio")
         if [ -n "${KORVALEN_BEFORE:-}" ]; then
-            before6+=("$(calc '"%.3f", '"$before / $theirs")")
-            echo "  IPv6 round $rep: before $before probes/s ($before_cpu us CPU each), program $ours ($ours_cpu us), ping -6 -f $theirs ($CPU us), ratio $ratio"
+            befores+=("$(calc '"%.3f", '"$before / $theirs")")
+            echo "  ${label}round $rep: before $before probes/s ($before_cpu us CPU each), program $ours ($ours_cpu us), $ping $theirs ($CPU us), ratio $ratio"
         else
-            echo "  IPv6 round $rep: program $ours probes/s ($ours_cpu us CPU each), ping -6 -f $theirs probes/s ($CPU us), ratio $ratio"
+            echo "  ${label}round $rep: program $ours probes/s ($ours_cpu us CPU each), $ping $theirs probes/s ($CPU us), ratio $ratio"
         fi
     done
-    RATIO6=$(printf '%s\n' "${ratios6[@]}" | median)
-    [ -z "${KORVALEN_BEFORE:-}" ] || BEFORE6=$(printf '%s\n' "${before6[@]}" | median)
+    MEDIAN=$(printf '%s\n' "${ratios[@]}" | median)
+    [ -z "${KORVALEN_BEFORE:-}" ] || BEFORE_MEDIAN=$(printf '%s\n' "${befores[@]}" | median)
 }
-rounds6
+rounds "" "$DST"
+RATIO4=$MEDIAN BEFORE4=${BEFORE_MEDIAN:-}
+rounds "IPv6 " "$DST6" -6
+RATIO6=$MEDIAN BEFORE6=${BEFORE_MEDIAN:-}
 sleep 0.5
 # System calls per probe: one more burst of each under strace.
 strace -f -c -o "$OUT/ours.strace" -p "$KPID" 2>/dev/null &
@@ -126,5 +112,5 @@ echo "  program: $(awk 'NR > 2 && $NF != "total" && $1 !~ /^-/ { printf "%s %s  
     echo "IPv6 median ratio before / ping -6 -f: $BEFORE6"
 echo "IPv6 median ratio program / ping -6 -f: $RATIO6 (goal: at least 0.9)"
 [ -z "${KORVALEN_BEFORE:-}" ] ||
-    echo "median ratio before / ping -f: $(printf '%s\n' "${before_ratios[@]}" | median)"
-echo "median ratio program / ping -f: $(printf '%s\n' "${ratios[@]}" | median) (goal: at least 0.3)"
+    echo "median ratio before / ping -f: $BEFORE4"
+echo "median ratio program / ping -f: $RATIO4 (goal: at least 0.3)"

@@ -159,7 +159,7 @@ void HopTable::noteReply(int16_t hop, const std::string &s, int32_t k)
         countReply(k);
     else
         appendToLog(hop, s);
-    rebuildNotes();
+    results.notesChanged();
 }
 
 void HopTable::writeCounts(int16_t hop)
@@ -239,11 +239,6 @@ void HopTable::countReply(int32_t k)
     count = std::to_string(n + 1);
 }
 
-void HopTable::rebuildNotes()
-{
-    results.notesChanged();
-}
-
 // False when the window started closing during the look-up, which yields.
 bool HopTable::lookUpName(const std::string &dotted, std::string &name)
 {
@@ -286,7 +281,7 @@ void HopTable::placeLateName(const NameWait &wait, const std::string &name)
     log.dbName[k] = name;
     const int16_t hop = log.dbHop[k];
     if (hopNoted[idx(hop)])
-        rebuildNotes();
+        results.notesChanged();
     else if (wait.inRow && results.cell(hop, colAddress) == wait.dotted)
         results.setCell(hop, colHostname, name);
 }

@@ -73,7 +73,6 @@ private:
     bool hopInLog(int16_t hop) const;
     int32_t appendToLog(int16_t hop, const std::string &s);
     void countReply(int32_t k);
-    void rebuildNotes();
     bool lookUpName(const std::string &dotted, std::string &name);
     void placeLateName(const NameWait &wait, const std::string &name);
     void forgetLateNames();

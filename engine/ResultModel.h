@@ -28,7 +28,7 @@ public:
     // Notes that are written out only when read: a hop that answers from
     // several addresses changes them at every reply, and a fast trace gives
     // tens of thousands of replies a second, while the window reads them about
-    // sixty times a second. notesChanged() says they must be written anew.
+    // twenty times a second. notesChanged() says they must be written anew.
     void setNotesWriter(std::function<std::string()> writer) { notesWriter_ = std::move(writer); }
     void notesChanged();
 
