@@ -11,8 +11,9 @@
 # Then the busy machine: the window under Xvfb at the lowest priority (nice
 # 19) beside a busy loop per core, BUSY runs to r1 (hop 1, directly
 # connected) and to far (hop 2, delay line at 10 ms), with ping beside each
-# trace at the same priority (PING_NICE=0: at its normal one; rt: real-time). Best/Avg/Worst from the copied report against
-# ping's min/avg/max (goal: Avg and Worst each within 1 ms of ping's). A
+# trace at the same priority (PING_NICE=0: at its normal one; rt: real-time).
+# Best/Avg/Worst from the copied report against ping's min/avg/max (goal: Avg
+# and Worst each within 1 ms of ping's). A
 # second ping beside them shows how far two pings' max fall apart on the same
 # path at the same time. The delay line runs at a real-time priority there:
 # the path keeps its pace.
