@@ -131,6 +131,12 @@ void describeMainWindow(QWidget &window)
 {
     static const bool installed = (QAccessible::installFactory(mainWindowAsFrame), true);
     Q_UNUSED(installed);
+    // Qt keeps the first interface it makes for an object, and Qt 6.8 makes one for a
+    // top-level widget while its constructor runs, before this factory exists: drop that
+    // one so the next query goes through the factory.
+    if (QAccessibleInterface *made = QAccessible::queryAccessibleInterface(&window);
+        made && made->role() != QAccessible::Window)
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
     window.setAccessibleDescription(
         QStringLiteral("Traces the route to a host and measures every hop."));
     describe(window, mainWindow);

@@ -12,7 +12,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/xlib.sh"
 require_network_privileges
 require_x_tools
-trap 'x_down; stop_background; bed down' EXIT
+trap 'x_down; stop_background; remove_copies; bed down' EXIT
 trap 'exit 130' INT TERM
 bed up || { echo "FAIL the network does not come up"; exit 1; }
 x_up

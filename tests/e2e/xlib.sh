@@ -52,7 +52,10 @@ app_start() {
     local user=${1:-}
     local run=("$KORVALEN") runtime=/tmp/kv-e2e-runtime-${1:-0}
     mkdir -p -m 700 "$runtime" && chown "${user:-0}" "$runtime"
-    [ -z "$user" ] || run=(setpriv --reuid="$user" --regid="$user" --clear-groups --inh-caps=-all "$KORVALEN")
+    if [ -n "$user" ]; then
+        readable_copy "$KORVALEN" run || return 1
+        run=(setpriv --reuid="$user" --regid="$user" --clear-groups --inh-caps=-all "$run")
+    fi
     # xcb whatever the caller set: the test runner puts the unit tests offscreen
     ip netns exec "${KV_PREFIX}src" env DISPLAY="$XDISPLAY" XDG_RUNTIME_DIR="$runtime" \
         QT_QPA_PLATFORM=xcb "${run[@]}" >>"$ARTEFACTS/korvalen.log" 2>&1 </dev/null &

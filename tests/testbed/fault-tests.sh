@@ -46,7 +46,8 @@ check "link up: dst recovers" "10.77.4.2 _ 6 5 16" "$(after 6 3)"
 check "link down: no message" "" "$(grep '^message' <<<"$out")"
 
 # ---- no ICMP socket: the group is outside ping_group_range and there is no CAP_NET_RAW
-nobody() { on_src setpriv --reuid=65534 --regid=65534 --clear-groups timeout 60 "$PROBE" "$@"; }
+readable_copy "$PROBE" nobody_probe
+nobody() { on_src setpriv --reuid=65534 --regid=65534 --clear-groups timeout 60 "$nobody_probe" "$@"; }
 on_src sysctl -qw net.ipv4.ping_group_range="1 0"
 out=$(nobody --every-run --runs 3 --hops 5 $DST)
 check "no socket: one message" "message Unable to Open an Icmp File Handle" "$(grep '^message' <<<"$out")"

@@ -24,10 +24,29 @@ bed() { "$TESTBED" "$@"; }
 on_src() { bed exec src "$@"; }
 
 bed_up() {
-    trap 'stop_background; bed down' EXIT
+    trap 'stop_background; remove_copies; bed down' EXIT
     trap 'exit 130' INT TERM
     bed up
 }
+
+# readable_copy FILE VAR: sets VAR to a copy of FILE that every user can read
+# and run, for what a test runs as another user: the tree itself may sit where
+# only its owner can read (a clone under /root). Made once per file, in this
+# shell (not in a subshell, so remove_copies knows it).
+declare -A copies=()
+copies_dir=
+readable_copy() {
+    if [ -z "${copies[$1]:-}" ]; then
+        [ -n "$copies_dir" ] || { copies_dir=$(mktemp -d /tmp/kv-copies.XXXXXX) && chmod 755 "$copies_dir"; } ||
+            return 1
+        local to
+        to=$(mktemp -d "$copies_dir/XXXXXX") && chmod 755 "$to" && cp "$1" "$to/" &&
+            chmod 755 "$to/${1##*/}" || return 1
+        copies[$1]=$to/${1##*/}
+    fi
+    printf -v "$2" '%s' "${copies[$1]}"
+}
+remove_copies() { [ -z "$copies_dir" ] || rm -rf "$copies_dir"; copies_dir=; copies=(); }
 
 background_pids=()
 # Starts a command in src in the background; stop_background ends it again.
