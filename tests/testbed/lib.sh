@@ -32,7 +32,8 @@ bed_up() {
 # readable_copy FILE VAR: sets VAR to a copy of FILE that every user can read
 # and run, for what a test runs as another user: the tree itself may sit where
 # only its owner can read (a clone under /root). Made once per file, in this
-# shell (not in a subshell, so remove_copies knows it).
+# shell (not in a subshell, so remove_copies knows it). A file capability
+# comes along.
 declare -A copies=()
 copies_dir=
 readable_copy() {
@@ -40,7 +41,7 @@ readable_copy() {
         [ -n "$copies_dir" ] || { copies_dir=$(mktemp -d /tmp/kv-copies.XXXXXX) && chmod 755 "$copies_dir"; } ||
             return 1
         local to
-        to=$(mktemp -d "$copies_dir/XXXXXX") && chmod 755 "$to" && cp "$1" "$to/" &&
+        to=$(mktemp -d "$copies_dir/XXXXXX") && chmod 755 "$to" && cp --preserve=mode,xattr "$1" "$to/" &&
             chmod 755 "$to/${1##*/}" || return 1
         copies[$1]=$to/${1##*/}
     fi
