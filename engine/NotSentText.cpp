@@ -8,13 +8,18 @@ namespace {
 std::string reason(int sendErrno)
 {
     switch (sendErrno) {
-    case ENETUNREACH: return "the network is unreachable (no route)";
-    case EHOSTUNREACH: return "the host is unreachable (a route on this machine rejects it)";
+    case ENETUNREACH:
+        return "the network is unreachable (no route)";
+    case EHOSTUNREACH:
+        return "the host is unreachable (a route on this machine rejects it)";
     // EPERM: a firewall rule dropped it on the way out; EACCES: a prohibit route
     case EPERM:
-    case EACCES: return "a firewall or routing rule of this machine refuses it";
-    case EADDRNOTAVAIL: return "this machine has no address to send it from";
-    default: return std::string("the system refused to send it (") + std::strerror(sendErrno) + ")";
+    case EACCES:
+        return "a firewall or routing rule of this machine refuses it";
+    case EADDRNOTAVAIL:
+        return "this machine has no address to send it from";
+    default:
+        return std::string("the system refused to send it (") + std::strerror(sendErrno) + ")";
     }
 }
 

@@ -348,7 +348,8 @@ TEST_P(FirstProbeUnsent, SaysWhyAndEndsTheTraceWithoutARow)
     EXPECT_EQ(net.requestCount(), 1u);
     ASSERT_EQ(ops.messages().size(), 1u);
     EXPECT_EQ(ops.messages()[0].text, "No probe can leave this machine for " + c.target + ": " +
-                                          c.reason + ". Check the connection and press Start again.");
+                                          c.reason +
+                                          ". Check the connection and press Start again.");
     EXPECT_EQ(ops.messages()[0].icon, MessageIcon::exclamation);
     EXPECT_EQ(engine.results.rowCount(), 0);
     EXPECT_EQ(engine.stats.hopSent[1], 0);
@@ -360,16 +361,14 @@ TEST_P(FirstProbeUnsent, SaysWhyAndEndsTheTraceWithoutARow)
 
 INSTANTIATE_TEST_SUITE_P(
     Reasons, FirstProbeUnsent,
-    ::testing::Values(UnsentCase{"10.1.1.1", ENETUNREACH, "the network is unreachable (no route)"},
-                      UnsentCase{"2001:db8::1", ENETUNREACH, "the network is unreachable (no route)"},
-                      UnsentCase{"10.1.1.1", EHOSTUNREACH,
-                                 "the host is unreachable (a route on this machine rejects it)"},
-                      UnsentCase{"10.1.1.1", EPERM,
-                                 "a firewall or routing rule of this machine refuses it"},
-                      UnsentCase{"2001:db8::1", EACCES,
-                                 "a firewall or routing rule of this machine refuses it"},
-                      UnsentCase{"2001:db8::1", EADDRNOTAVAIL,
-                                 "this machine has no address to send it from"}));
+    ::testing::Values(
+        UnsentCase{"10.1.1.1", ENETUNREACH, "the network is unreachable (no route)"},
+        UnsentCase{"2001:db8::1", ENETUNREACH, "the network is unreachable (no route)"},
+        UnsentCase{"10.1.1.1", EHOSTUNREACH,
+                   "the host is unreachable (a route on this machine rejects it)"},
+        UnsentCase{"10.1.1.1", EPERM, "a firewall or routing rule of this machine refuses it"},
+        UnsentCase{"2001:db8::1", EACCES, "a firewall or routing rule of this machine refuses it"},
+        UnsentCase{"2001:db8::1", EADDRNOTAVAIL, "this machine has no address to send it from"}));
 
 // Run 2 meets an outage: each of its probes counts as lost and takes its
 // time-out, and the trace goes on when the network is back.
