@@ -73,6 +73,10 @@ public:
     }
     EchoOpenFailure lastOpenFailure() const override { return inner_.lastOpenFailure(); }
     void setIdleHook(IdleHook hook) override { inner_.setIdleHook(std::move(hook)); }
+    void waitIdle(uint32_t ms, const std::function<bool()> &goOn) override
+    {
+        inner_.waitIdle(ms, goOn);
+    }
 
     std::vector<Probe> probes;
     std::function<int()> hop = [] { return 0; };

@@ -89,6 +89,10 @@ PathMtuSearch::MtuOutcome PathMtuSearch::tryMtuSize(int16_t size, bool successSe
         ++tries;
         if (!sendProbe_(handle, address, size, options, reply))
             return MtuOutcome::cutOff;
+        // Refused on this machine for a reason other than its size: no later
+        // probe of the search would leave either.
+        if (reply.status == IpStatus::notSent)
+            return MtuOutcome::failed;
         if (reply.status == IpStatus::packetTooBig)
             return MtuOutcome::tooBig;
         if (reply.status == IpStatus::success)

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
+#include "engine/NotSentText.h"
 #include "engine/WindowOps.h"
 #include "net/EchoService.h"
 #include "net/Module1.h"
@@ -62,6 +64,7 @@ void TraceEngine::startClick()
     if (settingsRefused())
         return;
     gone_ = false;
+    firstProbe_ = true;
     ops_.setCommand1Caption("Stop");
     ops_.setCommand3Enabled(false);
     ops_.setCommand4Enabled(false);
@@ -175,6 +178,9 @@ bool TraceEngine::probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr
         sendProbe(*handle, targetAddr, settings.optPacketSize, options, reply);
     if (!count)
         return false;
+    const bool first = std::exchange(firstProbe_, false);
+    if (reply.status == IpStatus::notSent)
+        return first ? refuseUnsent(hop, targetAddr, reply.sendErrno) : waitOutUnsent(hop);
     if (*count < 1) {
         rows_.handleRow(hop, false, {}, 0);
         return true;
@@ -184,6 +190,25 @@ bool TraceEngine::probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr
     if (!gone_ && settings.optFindMtu)
         mtu_.findPathMtu(hop, reply.address, *handle, reply);
     return !gone_;
+}
+
+// Nothing left the machine, so nothing was lost on the way: the probe is not
+// counted, and every later one would fail alike until the network is back.
+bool TraceEngine::refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sendErrno)
+{
+    --stats.hopSent[idx(hop)];
+    ops_.messageBox(notSentText(targetAddr.text(), sendErrno), MessageIcon::exclamation);
+    return false;
+}
+
+// An outage in the middle of a trace (a dropped link, a route withdrawn) costs
+// the probes of its length, not the rest of the trace: the probe counts as
+// lost and takes its whole time-out, and Stop or Quit ends that wait at once.
+bool TraceEngine::waitOutUnsent(int16_t hop)
+{
+    rows_.handleRow(hop, false, {}, 0);
+    echo_.waitIdle(timeoutMs(), [this] { return tracing && !windowGone(); });
+    return !windowGone();
 }
 
 std::optional<uint32_t> TraceEngine::sendProbe(EchoHandle &handle, const IpAddress &address,

@@ -64,6 +64,8 @@ private:
     bool refuseTarget(const std::string &dotted, IpAddress &targetAddr);
     void runLoop(const IpAddress &targetAddr);
     bool probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr);
+    bool refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sendErrno);
+    bool waitOutUnsent(int16_t hop);
     // The reply count of one probe of size bytes, headers included, sent after
     // yielding to the window; empty when the window started closing.
     std::optional<uint32_t> sendProbe(EchoHandle &handle, const IpAddress &address, int16_t size,
@@ -79,5 +81,6 @@ private:
     WindowOps &ops_;
     PathMtuSearch mtu_;
     bool gone_ = false;            // the window closed during this trace
+    bool firstProbe_ = false;      // no main probe of this trace has been sent yet
     std::vector<uint8_t> payload_; // reused between probes: every byte is 'a'
 };

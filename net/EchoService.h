@@ -25,6 +25,10 @@ inline constexpr uint32_t ttlExpiredReassem = 11014;
 inline constexpr uint32_t paramProblem = 11015;
 inline constexpr uint32_t sourceQuench = 11016;
 inline constexpr uint32_t generalFailure = 11050;
+// Not one of the Windows API's codes: the request never left this machine,
+// because the kernel refused the send (no route, a route or firewall that
+// rejects it, no source address). IcmpEchoReply::sendErrno says why.
+inline constexpr uint32_t notSent = 11900;
 } // namespace IpStatus
 
 // Request options of one echo request.
@@ -43,6 +47,7 @@ struct IcmpEchoReply {
     uint32_t status = IpStatus::reqTimedOut;
     uint32_t roundTripTime = 0; // whole milliseconds
     uint8_t ttl = 0;            // TTL (hop limit) of the reply as it arrived
+    int sendErrno = 0;          // with status notSent: the errno of the refused send
 };
 
 // Why no handle could be opened, for the user's message.
@@ -80,6 +85,10 @@ public:
     virtual std::unique_ptr<EchoHandle> openHandle(const IpAddress &destination) = 0;
     virtual EchoOpenFailure lastOpenFailure() const = 0;
     virtual void setIdleHook(IdleHook hook) = 0;
+    // Lets ms milliseconds pass as a request's wait does, calling the idle
+    // hook; ends early when the hook abandons the wait or goOn() turns false.
+    // A request that was never sent still takes its time-out this way.
+    virtual void waitIdle(uint32_t ms, const std::function<bool()> &goOn) = 0;
     // Closes the sockets that closed handles left for reuse; the trace calls
     // it when it ends, so an idle program holds none.
     virtual void closeSpares() {}

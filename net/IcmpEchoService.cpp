@@ -3,8 +3,10 @@
 #include "net/DatagramEchoHandle.h"
 #include "net/RawEchoHandle.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -156,4 +158,17 @@ EchoOpenFailure IcmpEchoService::lastOpenFailure() const
 void IcmpEchoService::setIdleHook(IdleHook hook)
 {
     *idleHook_ = std::move(hook);
+}
+
+// Sleeps in the slices a request's wait polls in, so the window stays as live.
+void IcmpEchoService::waitIdle(uint32_t ms, const std::function<bool()> &goOn)
+{
+    using Clock = SocketEchoHandle::Clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (auto now = Clock::now(); now < deadline && goOn(); now = Clock::now()) {
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(deadline - now, SocketEchoHandle::idleSlice));
+        if (*idleHook_ && !(*idleHook_)())
+            return;
+    }
 }

@@ -21,6 +21,7 @@ public:
     std::unique_ptr<EchoHandle> openHandle(const IpAddress &destination) override;
     EchoOpenFailure lastOpenFailure() const override;
     void setIdleHook(IdleHook hook) override;
+    void waitIdle(uint32_t ms, const std::function<bool()> &goOn) override;
     void closeSpares() override;
 
 private:

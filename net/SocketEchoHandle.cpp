@@ -15,8 +15,6 @@
 
 namespace {
 
-// The window wants a chance to process its events this often while we wait.
-constexpr auto idleSlice = std::chrono::milliseconds(12);
 // Send stamps from the kernel's software clock, keyed by the send's number.
 constexpr int sendStampFlags = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE
                                | SOF_TIMESTAMPING_OPT_TSONLY | SOF_TIMESTAMPING_OPT_ID;
@@ -255,8 +253,17 @@ uint32_t SocketEchoHandle::sendFailed(int error, IcmpEchoReply &reply)
         // socket has also queued a local error entry.
         discardStale();
         return finish(reply, IpStatus::packetTooBig);
-    case ENETUNREACH: return finish(reply, IpStatus::destNetUnreachable);
-    case EHOSTUNREACH: return finish(reply, IpStatus::destHostUnreachable);
+    // Nothing left the machine: no route, a rejecting route (unreachable,
+    // prohibit), a firewall's drop in OUTPUT, or a source address that is gone.
+    // A pending error of an earlier request fails a send only once, and the
+    // send was repeated after clearing it, so these are this send's own.
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case EPERM:
+    case EACCES:
+    case EADDRNOTAVAIL:
+        reply.sendErrno = error;
+        return finish(reply, IpStatus::notSent);
     case ENOBUFS: return finish(reply, IpStatus::noResources);
     default: return finish(reply, IpStatus::generalFailure);
     }

@@ -18,6 +18,8 @@
 class SocketEchoHandle : public EchoHandle {
 public:
     using Clock = std::chrono::steady_clock;
+    // The window wants a chance to process its events this often while we wait.
+    static constexpr std::chrono::milliseconds idleSlice{12};
 
     SocketEchoHandle(const EchoFamily &family, int fd, uint16_t id,
                      std::shared_ptr<const EchoService::IdleHook> idleHook);

@@ -81,6 +81,11 @@ bool FocusLeaveGuard::focusMayLeave()
     return !field || check_(*field);
 }
 
+FocusLeaveGuard *FocusLeaveGuard::of(const QWidget &window)
+{
+    return window.findChild<FocusLeaveGuard *>(QString(), Qt::FindDirectChildrenOnly);
+}
+
 QWidget *FocusLeaveGuard::guardedFocus() const
 {
     QWidget *focus = window_.focusWidget();

@@ -14,6 +14,7 @@ class QWidget;
 // box's toggle) does not happen. Code that sets texts, typing and the close box
 // never run it.
 class FocusLeaveGuard : public QObject {
+    Q_OBJECT
 public:
     // The check returns true when the field may be left.
     using Check = std::function<bool(QWidget &field)>;
@@ -24,6 +25,11 @@ public:
     // left. A click from code or a screen reader's "Press" action moves no
     // focus, so only here does the check see those.
     void guardClick(QAbstractButton &button, std::function<void()> action);
+    // Runs the check of the guarded field that has the focus, if one has it:
+    // true when it may be left. For actions that move no focus.
+    bool focusMayLeave();
+    // The guard of window's fields, or null.
+    static FocusLeaveGuard *of(const QWidget &window);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -31,7 +37,6 @@ protected:
 private:
     bool mousePressAllowed(QEvent &event);
     bool tabAllowed(QWidget &field, QEvent &event);
-    bool focusMayLeave();
     QWidget *guardedFocus() const;
     QWidget *focusTargetAt(QPoint pos) const;
 

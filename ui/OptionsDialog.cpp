@@ -15,6 +15,7 @@
 #include "ui/FocusLeaveGuard.h"
 #include "ui/FontFit.h"
 #include "ui/MessageSink.h"
+#include "ui/ToggleAccessible.h"
 #include "ui/Twips.h"
 
 namespace {
@@ -37,6 +38,7 @@ OptionsDialog::OptionsDialog(TraceSettings &settings, MessageSink &messages, QWi
                           Qt::MSWindowsFixedSizeDialogHint),
       settings_(settings), messages_(messages)
 {
+    ToggleAccessible::install(); // before the check boxes exist
     setWindowTitle(QStringLiteral("Options"));
     setFixedSize(Twips::toPixels(clientWidth), Twips::toPixels(clientHeight));
     createControls();

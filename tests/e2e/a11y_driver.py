@@ -87,10 +87,10 @@ def control(title, role, name):
     return poll(lambda: descendant(window(title), role, name))
 
 
-def press(button):
+def press(button, name="Press"):
     action = button.queryAction()
     names = [action.getName(i) for i in range(action.nActions)]
-    action.doAction(names.index("Press"))
+    action.doAction(names.index(name))
 
 
 def type_into(field, text):
@@ -157,6 +157,32 @@ def blocked_presses():
            text_of(control("Options", "text", "Max runs"))))
 
 
+def toggle_blocked():
+    """With a bad field, toggling Find MTU gives the field's message and changes nothing."""
+    def find_mtu():
+        return next((a for a in descendants(window("Options", ("dialog",)))
+                     if a.getRole() == pyatspi.ROLE_CHECK_BOX and a.name == "Find MTU"), None)
+
+    def checked():
+        return poll(find_mtu).getState().contains(pyatspi.STATE_CHECKED)
+
+    size = control("Options", "text", "IP packet size")
+    runs = control("Options", "text", "Max runs")
+    type_into(size, "abc")
+    press(poll(find_mtu), "Toggle")
+    check("Find MTU toggled: the field's message",
+          "Please insert a integer number greater than or equal to 60 and less than or equal to "
+          "2000.", message_box())
+    check("Find MTU toggled: it stays clear, the texts stay", (False, "abc", "20"),
+          (checked(), text_of(size), text_of(runs)))
+    type_into(size, "100")
+    press(poll(find_mtu), "Toggle")
+    check("Find MTU toggled with good fields: checked", True, poll(checked, 2))
+    check("Find MTU checked: one run", "1", text_of(runs))
+    press(poll(find_mtu), "Toggle")
+    check("Find MTU toggled again: clear", True, poll(lambda: not checked(), 2))
+
+
 def clipboard():
     return subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
                           text=True).stdout.replace("\r", "")
@@ -191,6 +217,7 @@ def main():
             check("the main window is on the accessibility bus", True, False)
             return
         blocked_presses()  # leaves the dialog open with the stored settings
+        toggle_blocked()  # leaves Find MTU clear and Max runs at 1
         if len(sys.argv) > 2 and sys.argv[2] == "trace":
             whole_trace()
         else:

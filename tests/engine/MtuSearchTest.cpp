@@ -154,21 +154,37 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"only the first size passes", 3, 120, false, "+", "120", "0", 12},
         FailCase{"later sizes timing out count as too big", 2, 1500, false, "+-", "120", "0", 23}));
 
-TEST_F(MtuSearch, AnUndecidedStatusIsTriedAgainAndCanFailTheSearch)
+struct UndecidedCase {
+    uint32_t status;
+    uint32_t count;
+    std::vector<int> tries; // of the sizes 92 and 1032
+};
+
+class UndecidedSize : public MtuSearch, public ::testing::WithParamInterface<UndecidedCase> {};
+
+// Any other status tries the size again; a send refused on this machine ends
+// the search at once, since no later probe would leave either.
+TEST_P(UndecidedSize, IsTriedAgainOrEndsTheSearch)
 {
+    const UndecidedCase c = GetParam();
     hop1();
-    net.setResponder([](const EchoRequest &r) -> std::optional<IcmpEchoReply> {
+    net.setResponder([&c](const EchoRequest &r) -> std::optional<IcmpEchoReply> {
         if (!r.dontFragment() || r.payloadSize != 1032)
             return std::nullopt;
         IcmpEchoReply reply;
-        reply.replyCount = 1;
-        reply.status = IpStatus::destHostUnreachable;
+        reply.replyCount = c.count;
+        reply.status = c.status;
         return reply;
     });
     trace();
-    EXPECT_EQ(sizesOf(net.mtuRequests()).tries, (std::vector<int>{1, 3}));
+    EXPECT_EQ(sizesOf(net.mtuRequests()).tries, c.tries);
     EXPECT_EQ(cells(1, Mtu, Asym), (std::vector<std::string>{"***", "***"}));
+    EXPECT_TRUE(net.waits().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Statuses, UndecidedSize,
+                         ::testing::Values(UndecidedCase{IpStatus::destHostUnreachable, 1, {1, 3}},
+                                           UndecidedCase{IpStatus::notSent, 0, {1, 1}}));
 
 TEST_F(MtuSearch, StopDuringASearchFailsItAndEndsTheTrace)
 {

@@ -2,6 +2,7 @@
 #include "tests/engine/EngineFixture.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace {
 
@@ -314,6 +315,114 @@ TEST_F(TraceRun, AHandleThatCannotBeOpenedIsReportedOnceAndEndsTheTrace)
     EXPECT_EQ(ops.command1Caption(), "Start");
     EXPECT_TRUE(ops.command4Enabled());
 }
+
+// ---- probes that cannot leave the machine
+
+namespace {
+
+IcmpEchoReply unsent(int sendErrno)
+{
+    IcmpEchoReply reply;
+    reply.status = IpStatus::notSent;
+    reply.sendErrno = sendErrno;
+    return reply;
+}
+
+} // namespace
+
+struct UnsentCase {
+    std::string target;
+    int sendErrno;
+    std::string reason;
+};
+
+class FirstProbeUnsent : public EngineTest, public ::testing::WithParamInterface<UnsentCase> {};
+
+TEST_P(FirstProbeUnsent, SaysWhyAndEndsTheTraceWithoutARow)
+{
+    const UnsentCase c = GetParam();
+    ops.setCombo1Text(c.target);
+    settings.optMaxRuns = 5;
+    net.setResponder([&c](const EchoRequest &) { return unsent(c.sendErrno); });
+    trace();
+    EXPECT_EQ(net.requestCount(), 1u);
+    ASSERT_EQ(ops.messages().size(), 1u);
+    EXPECT_EQ(ops.messages()[0].text, "No probe can leave this machine for " + c.target + ": " +
+                                          c.reason +
+                                          ". Check the connection and press Start again.");
+    EXPECT_EQ(ops.messages()[0].icon, MessageIcon::exclamation);
+    EXPECT_EQ(engine.results.rowCount(), 0);
+    EXPECT_EQ(engine.stats.hopSent[1], 0);
+    EXPECT_TRUE(net.waits().empty()) << "the message comes at once";
+    EXPECT_EQ(ops.calls().back(), "Combo1.enabled 1") << "ends as a stopped trace";
+    EXPECT_TRUE(ops.command4Enabled());
+    EXPECT_FALSE(engine.tracing);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, FirstProbeUnsent,
+    ::testing::Values(
+        UnsentCase{"10.1.1.1", ENETUNREACH, "the network is unreachable (no route)"},
+        UnsentCase{"2001:db8::1", ENETUNREACH, "the network is unreachable (no route)"},
+        UnsentCase{"10.1.1.1", EHOSTUNREACH,
+                   "the host is unreachable (a route on this machine rejects it)"},
+        UnsentCase{"10.1.1.1", EPERM, "a firewall or routing rule of this machine refuses it"},
+        UnsentCase{"2001:db8::1", EACCES, "a firewall or routing rule of this machine refuses it"},
+        UnsentCase{"2001:db8::1", EADDRNOTAVAIL, "this machine has no address to send it from"}));
+
+// Run 2 meets an outage: each of its probes counts as lost and takes its
+// time-out, and the trace goes on when the network is back.
+TEST_F(TraceRun, AnOutageMidTraceCostsItsProbesAndTheTraceGoesOn)
+{
+    path(3);
+    settings.optMaxRuns = 4;
+    settings.optMaxHops = 3;
+    settings.optTimeoutSec = 1;
+    net.setResponder([this](const EchoRequest &) -> std::optional<IcmpEchoReply> {
+        const size_t n = net.requestCount();
+        if (n >= 4 && n <= 6)
+            return unsent(ENETUNREACH);
+        return std::nullopt;
+    });
+    trace();
+    EXPECT_TRUE(ops.messages().empty());
+    EXPECT_EQ(mainTtls(), (std::vector<int>{1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3}));
+    EXPECT_EQ(net.waits(), (std::vector<uint32_t>{1000, 1000, 1000}));
+    for (int row = 1; row <= 3; ++row)
+        EXPECT_EQ(cells(row, Sent, Loss), (std::vector<std::string>{"4", "3", "25"})) << row;
+    EXPECT_EQ(cell(3, Addr), target);
+}
+
+class UnsentWait : public EngineTest, public ::testing::WithParamInterface<bool> {};
+
+// Stop or Quit during the wait of a probe that was never sent ends it at once.
+TEST_P(UnsentWait, EndsAtOnceOnStopOrQuit)
+{
+    const bool quit = GetParam();
+    path(3);
+    settings.optMaxRuns = 3;
+    net.setResponder([this](const EchoRequest &) -> std::optional<IcmpEchoReply> {
+        if (net.requestCount() == 2)
+            return unsent(EHOSTUNREACH);
+        return std::nullopt;
+    });
+    net.setIdleCallsPerRequest(10);
+    net.setIdleHook([this] {
+        ops.yield();
+        return !ops.closing();
+    });
+    // yield 1 precedes probe 1 and 2-11 are its wait, 12 precedes probe 2,
+    // 13-22 are the fake's wait for it and 23-32 the time-out it takes
+    ops.atYield(25, [this, quit] { quit ? ops.close() : pressStop(); });
+    trace();
+    EXPECT_EQ(net.requestCount(), 2u);
+    EXPECT_EQ(ops.yields(), 25) << "the wait ended at the press";
+    EXPECT_EQ(cells(2, Sent, Recv), (std::vector<std::string>{"1", "0"}));
+    EXPECT_EQ(ops.callsAfterClose(), 0);
+    EXPECT_FALSE(engine.tracing);
+}
+
+INSTANTIATE_TEST_SUITE_P(StopOrQuit, UnsentWait, ::testing::Bool());
 
 // ---- the window closing while the trace yields
 

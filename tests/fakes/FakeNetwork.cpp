@@ -99,6 +99,15 @@ uint32_t FakeNetwork::send(const EchoRequest &request, IcmpEchoReply &reply)
     return reply.replyCount;
 }
 
+void FakeNetwork::waitIdle(uint32_t ms, const std::function<bool()> &goOn)
+{
+    waits_.push_back(ms);
+    for (int i = 0; i < idleCalls_ && goOn(); ++i) {
+        if (idleHook_ && !idleHook_())
+            return;
+    }
+}
+
 // False when the idle hook abandons the wait.
 bool FakeNetwork::waitIdle()
 {

@@ -64,6 +64,9 @@ public:
     // The echo service's hook; the look-ups answer at once and never call it.
     void setIdleHook(EchoService::IdleHook hook) override { idleHook_ = std::move(hook); }
     void closeSpares() override { ++sparesClosed_; }
+    // Records the wait and calls the idle hook as often as a request does,
+    // while goOn() holds.
+    void waitIdle(uint32_t ms, const std::function<bool()> &goOn) override;
 
     // From the n-th openHandle on (1-based), no handle can be opened.
     void failOpensFrom(int n, std::string reason = "no ICMP socket (test)");
@@ -85,6 +88,7 @@ public:
     int handlesOpened() const { return opened_; }
     int handlesOpen() const { return open_; }
     int sparesClosed() const { return sparesClosed_; }
+    const std::vector<uint32_t> &waits() const { return waits_; }
 
     // ---- resolver
     void addHost(const std::string &host, const std::string &dotted);
@@ -129,6 +133,7 @@ private:
     int opened_ = 0;
     int open_ = 0;
     int sparesClosed_ = 0;
+    std::vector<uint32_t> waits_;
     int failFrom_ = 0;
     EchoOpenFailure openFailure_;
     EchoService::IdleHook idleHook_;

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -298,11 +299,39 @@ TEST_P(EchoLoopback, ClosedHandlesDatagramSocketServesTheNextOpenUntilSparesClos
     EXPECT_EQ(openFds(), withHandle - 1);
 }
 
-TEST_P(EchoLoopback, NoRouteIsALocalNetUnreachable)
+// A send the kernel refuses never left the machine: it says so at once, with
+// the errno, for both families. The routes are the namespace's own.
+TEST_P(EchoLoopback, ASendRefusedHereIsNotSentWithItsErrno)
 {
-    const IcmpEchoReply reply = send(inet_addr("192.0.2.7"), 32, 0, 2000);
-    EXPECT_EQ(reply.replyCount, 0u);
-    EXPECT_EQ(reply.status, IpStatus::destNetUnreachable);
+    struct Refusal {
+        const char *destination;
+        const char *route; // nullptr: there is no route at all
+        int sendErrno;
+    };
+    const Refusal refusals[] = {
+        {"192.0.2.7", nullptr, ENETUNREACH},
+        {"2001:db8::7", nullptr, ENETUNREACH},
+        {"198.51.100.7", "ip route replace unreachable 198.51.100.0/24", EHOSTUNREACH},
+        {"203.0.113.7", "ip route replace prohibit 203.0.113.0/24", EACCES},
+        {"2001:db8:1::7", "ip -6 route replace prohibit 2001:db8:1::/64", EACCES},
+    };
+    handle.reset();
+    const std::vector<uint8_t> payload(32, 'a');
+    for (const Refusal &r : refusals) {
+        if (r.route && std::system(r.route) != 0) {
+            ADD_FAILURE() << "cannot add the route: " << r.route;
+            continue;
+        }
+        const IpAddress destination = *IpAddress::parse(r.destination);
+        auto refused = service.openHandle(destination);
+        ASSERT_TRUE(refused) << service.lastOpenFailure().reason;
+        IcmpEchoReply reply;
+        const auto start = Clock::now();
+        EXPECT_EQ(refused->sendEcho(destination, payload, {64, 0, 0}, reply, 2000), 0u);
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500)) << r.destination;
+        EXPECT_EQ(reply.status, IpStatus::notSent) << r.destination;
+        EXPECT_EQ(reply.sendErrno, r.sendErrno) << r.destination;
+    }
 }
 
 TEST_P(EchoLoopback, SilenceTimesOutOnTime)
@@ -357,6 +386,16 @@ TEST_P(EchoLoopback, IdleHookRunsWhileWaitingAndCanAbandon)
     service.setIdleHook([&] { return ++calls > 0; });
     EXPECT_EQ(send(loopback, 32, 0, 200).status, IpStatus::reqTimedOut);
     EXPECT_GE(calls, 5); // about one per 12 ms of the 200
+
+    // the time-out of a request that was never sent passes the same way
+    calls = 0;
+    const auto waitStart = Clock::now();
+    service.waitIdle(200, [] { return true; });
+    EXPECT_GE(Clock::now() - waitStart, std::chrono::milliseconds(200));
+    EXPECT_GE(calls, 5);
+    calls = 0;
+    service.waitIdle(20000, [&] { return calls < 3; });
+    EXPECT_EQ(calls, 3) << "Stop ends it";
 }
 
 // Id and sequence of the next echo request on the wire.

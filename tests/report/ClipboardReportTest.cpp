@@ -13,6 +13,7 @@ struct IdleEcho : EchoService {
     std::unique_ptr<EchoHandle> openHandle(const IpAddress &) override { return nullptr; }
     EchoOpenFailure lastOpenFailure() const override { return {}; }
     void setIdleHook(IdleHook) override {}
+    void waitIdle(uint32_t, const std::function<bool()> &) override {}
 };
 struct IdleResolver : Resolver {
     std::optional<IpAddress> firstAddress(const std::string &) override { return {}; }

@@ -27,6 +27,53 @@ after() {
 ended() { grep '^end ' <<<"$out"; }
 rows() { awk -v run="run $1" '/^run / { current = $0 } /^row / && current == run' <<<"$out" | wc -l; }
 
+# ---- nothing leaves the machine: a namespace of its own with only loopback up
+alone() {
+    unshare --net sh -c 'ip link set lo up &&
+        sysctl -qw net.ipv4.ping_group_range="0 2147483647" && exec timeout 60 "$@"' \
+        sh "$PROBE" "$@"
+}
+# the probes that never left (status notSent), from the echo tally
+unsent() {
+    awk '/^echo / && / status=11900 / { sub("n=", "", $NF); n += $NF } END { print n + 0 }' \
+        <<<"$out"
+}
+for target in 10.1.1.1 2001:db8:1::1; do
+    for backend in datagram raw; do
+        out=$(alone --backend $backend --every-run --runs 3 --hops 5 $target)
+        check "no route to $target ($backend): the message" "message No probe can leave this \
+machine for $target: the network is unreachable (no route). Check the connection and press \
+Start again." "$(grep '^message' <<<"$out")"
+        check "no route to $target ($backend): one probe, no row" "1 0" "$(unsent) $(rows 1)"
+        check_true "no route to $target ($backend): at once" "took $(field elapsed "$(ended)") ms" \
+            within "$(field elapsed "$(ended)")" 0 500
+    done
+done
+
+# ---- src's default route goes away for 3 s from probe 10 (run 4's first) on:
+# with a 1 s time-out that costs about three probes, and the trace goes on.
+# Before the link goes down below: r1 loses its IPv6 address on that link then.
+for target in $DST 2001:db8:77:4::2; do
+    case $target in
+    *:*) route="ip -6 route" gateway=2001:db8:77:1::1 ;;
+    *) route="ip route" gateway=10.77.1.1 ;;
+    esac
+    outage="$route del default; (sleep 3; $route add default via $gateway) >/dev/null 2>&1 &"
+    out=$(trace --every-run --runs 12 --hops 5 --timeout 1 --at 10 "$outage" $target)
+    on_src timeout 10 sh -c "until $route show default | grep -q via; do sleep 0.1; done"
+    lost=$(unsent)
+    check_true "outage ($target): about three probes lost" "$lost lost" within "$lost" 3.5 1
+    check "outage ($target): no message" "" "$(grep '^message' <<<"$out")"
+    check "outage ($target): every run made" "runs=12" "$(ended | grep -o 'runs=[0-9]*')"
+    check_true "outage ($target): the time the outage took" "took $(field elapsed "$(ended)") ms" \
+        within "$(field elapsed "$(ended)")" 3500 1000
+    counts=$(for hop in 1 2 3; do after 12 $hop | awk '{ print $(NF - 2), $(NF - 1), $NF }'; done)
+    check "outage ($target): hops 1 to 3 lost one probe each" "12 11 8|12 11 8|12 11 8" \
+        "$(paste -sd'|' <<<"$counts")"
+    check "outage ($target): the target answers after it" "$target" \
+        "$(after 12 3 | awk '{ print $1 }')"
+done
+
 # ---- the link from src to r1 goes down in run 3 and comes back before run 4
 down="ip netns exec ${KV_PREFIX}r1 ip link set src down"
 up="ip netns exec ${KV_PREFIX}r1 ip link set src up
