@@ -76,7 +76,7 @@ HopDetailsDialog::HopDetailsDialog(const TraceEngine &engine, QWidget *parent)
     setAccessibleDescription(
         QStringLiteral("What happened at the chosen hop of the table, probe by probe."));
     auto *layout = new QVBoxLayout(this);
-    empty_ = addText(this, "Empty", QString());
+    empty_ = addText(this, "Empty", QStringLiteral("Why nothing is shown"));
     layout->addWidget(empty_);
     content_ = new QWidget(this);
     auto *inner = new QVBoxLayout(content_);
@@ -90,14 +90,14 @@ HopDetailsDialog::HopDetailsDialog(const TraceEngine &engine, QWidget *parent)
     resize(780, 680);
 }
 
-QLabel *HopDetailsDialog::addText(QWidget *parent, const char *name, const QString &accessibleName)
+// A text whose accessible name is the text itself; the description says what it is.
+QLabel *HopDetailsDialog::addText(QWidget *parent, const char *name, const QString &description)
 {
     auto *label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
-    if (!accessibleName.isEmpty())
-        label->setAccessibleName(accessibleName);
+    label->setAccessibleDescription(description);
     return label;
 }
 
@@ -126,7 +126,7 @@ QGroupBox *HopDetailsDialog::createStatistics()
     grid_ = new HopStatsGrid(scroll);
     scroll->setWidget(grid_);
     layout->addWidget(scroll, 1);
-    avgNote_ = addText(box, "AvgNote", QString());
+    avgNote_ = addText(box, "AvgNote", QStringLiteral("How the figures relate to the table"));
     layout->addWidget(avgNote_);
     return box;
 }
@@ -135,7 +135,7 @@ QGroupBox *HopDetailsDialog::createLoss()
 {
     auto *box = new QGroupBox(QStringLiteral("Loss"), content_);
     auto *layout = new QVBoxLayout(box);
-    loss_ = addText(box, "LossText", QString());
+    loss_ = addText(box, "LossText", QStringLiteral("Loss explained"));
     layout->addWidget(loss_);
     return box;
 }
@@ -144,8 +144,8 @@ QGroupBox *HopDetailsDialog::createMtu()
 {
     auto *box = new QGroupBox(QStringLiteral("MTU and return path"), content_);
     auto *layout = new QVBoxLayout(box);
-    mtu_ = addText(box, "MtuText", QString());
-    returnPath_ = addText(box, "ReturnPathText", QString());
+    mtu_ = addText(box, "MtuText", QStringLiteral("The last MTU search"));
+    returnPath_ = addText(box, "ReturnPathText", QStringLiteral("Reply TTL and what the Asym figure rests on"));
     layout->addWidget(mtu_);
     layout->addWidget(returnPath_);
     return box;

@@ -41,7 +41,7 @@ private:
     QGroupBox *createLoss();
     QGroupBox *createMtu();
     void createButtons();
-    QLabel *addText(QWidget *parent, const char *name, const QString &accessibleName);
+    QLabel *addText(QWidget *parent, const char *name, const QString &description);
 
     void showEmpty(const HopDetails &details);
     void showTimeLine(const HopDetails &details);
