@@ -304,7 +304,7 @@ rm -rf "$capped"
 # a quarter while later hops answer in those runs. The details of row 1 are
 # opened with Enter and read as a screen reader reads them; Ctrl+C copies the
 # probes. Median and Best against ping's to r1 within 0.5 ms: room for a loaded
-# machine (bench/details-truth.sh holds the tight figure).
+# machine (bench/README.md, "Hop details", holds the tight figure).
 median_best() { sort -g | awk '{ v[NR] = $1 } END { if (NR) printf "%.3f %.3f", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2), v[1] }'; }
 details_checks() { # details_checks LABEL TARGET R1
     local label=$1 target=$2 r1=$3 dlg spoken probes ours theirs
