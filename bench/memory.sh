@@ -6,8 +6,10 @@
 # after each. Beside it mtr -r over as many cycles to the same target, read at
 # the same request counts (mtr and its mtr-packet). The last line gives the
 # program's RSS, its growth from 1000 to 10000 runs and the descriptors
-# (goal: at most 60 MB, within 2 MB, unchanged).
-# usage: bench/memory.sh [TRACES]   (root; scripts/build first)
+# (goal: at most 60 MB, within 2 MB, unchanged). DETAILS=1 opens the Hop
+# details on the target's row (Enter on the table's last row) early in every
+# trace, so the window reads every hop's history as it grows.
+# usage: [DETAILS=1] bench/memory.sh [TRACES]   (root; scripts/build first)
 set -euo pipefail
 export KV_PREFIX=kv-bn-me- KV_DELAY_MS=0
 source "$(dirname "$0")/lib.sh"
@@ -27,6 +29,11 @@ echo "program before the first trace: RSS $(mb "$rss0") MB, $fd0 descriptors"
 for t in $(seq "$TRACES"); do
     base=$(out_requests "$KPID")
     start_trace "$DST"
+    if [ -n "${DETAILS:-}" ]; then
+        wait_requests "$KPID" $((base + 3 * 10))
+        click "$KWIN" 120 5400 11415 255 # the table, below its rows
+        keys End Return
+    fi
     wait_requests "$KPID" $((base + 3 * 1000))
     rss1=$(rss_kb "$KPID")
     wait_requests "$KPID" $((base + 3 * RUNS))
