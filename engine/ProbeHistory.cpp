@@ -9,7 +9,7 @@ void ProbeHistory::clear()
     mtu_.fill(MtuRecord{});
     target_.fill(false);
     replied_.fill(false);
-    runReach_.clear();
+    std::vector<uint8_t>().swap(runReach_);
     openRun_ = 0;
     highestHop_ = 0;
     reach_ = 0;
@@ -19,6 +19,8 @@ void ProbeHistory::clear()
 void ProbeHistory::beginRun(int32_t run)
 {
     openRun_ = run;
+    if (runReach_.empty())
+        runReach_.reserve(static_cast<size_t>(std::max(expectedRuns_, run)));
     if (runReach_.size() < static_cast<size_t>(run))
         runReach_.resize(static_cast<size_t>(run), 0);
 }
@@ -61,7 +63,10 @@ void ProbeHistory::append(int16_t hop, const HopProbe &probe)
 {
     HopProbe p = probe;
     p.run = static_cast<uint16_t>(openRun_);
-    hops_[index(hop)].append(p);
+    HopHistory &probes = hops_[index(hop)];
+    if (probes.empty())
+        probes.reserve(static_cast<size_t>(std::max(expectedRuns_, 1)));
+    probes.append(p);
     highestHop_ = std::max(highestHop_, hop);
     ++revision_;
 }

@@ -18,6 +18,9 @@ public:
 
     // ---- written by the trace
     void clear();
+    // The runs the trace will make at most: a hop's first probe sets aside
+    // room for that many.
+    void expectRuns(int32_t runs) { expectedRuns_ = runs; }
     // run is 1-based; the run stays open until endRun().
     void beginRun(int32_t run);
     void endRun();
@@ -60,6 +63,7 @@ private:
     std::array<bool, maxHop + 1> replied_{};
     std::vector<uint8_t> runReach_; // by run - 1
     int32_t openRun_ = 0;
+    int32_t expectedRuns_ = 0;
     int16_t highestHop_ = 0;
     int16_t reach_ = 0;
     uint64_t revision_ = 0;

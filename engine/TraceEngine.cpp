@@ -145,6 +145,7 @@ void TraceEngine::runLoop(const IpAddress &targetAddr)
 {
     bool goOn = true;
     runsStart_ = std::chrono::steady_clock::now();
+    rows_.history.expectRuns(settings.optMaxRuns);
     for (int32_t run = 0; goOn && tracing && run < settings.optMaxRuns; ++run) {
         curHop = 0;
         rows_.history.beginRun(run + 1);
