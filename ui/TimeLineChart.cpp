@@ -167,20 +167,29 @@ std::vector<QColor> TimeLineChart::seriesColours() const
 
 // One column at a time: a loss mark at the top, and per address a bar from
 // the lowest to the highest time in the column (a dot when they are one).
+// The rectangles are gathered per colour and drawn in one call each.
 void TimeLineChart::paintProbes(QPainter &p, const QRect &plot) const
 {
-    const std::vector<QColor> colours = seriesColours();
-    const QColor lossColour = palette().color(QPalette::Text);
     constexpr int dot = 2;
+    const std::vector<QColor> colours = seriesColours();
+    std::vector<std::vector<QRect>> bars(colours.size());
+    std::vector<QRect> losses;
     for (int c = 0; c < bins_.columns(); ++c) {
         const int x = plot.left() + c;
         if (bins_.lost(c))
-            p.fillRect(x, plot.top() + 1, 1, lossStrip - 2, lossColour);
+            losses.emplace_back(x, plot.top() + 1, 1, lossStrip - 2);
         for (const TimeLineBins::Span &s : bins_.spans(c)) {
             const int top = yOf(s.maxUs, plot) - dot / 2;
             const int bottom = yOf(s.minUs, plot) + dot / 2;
-            p.fillRect(x, top, dot, bottom - top + 1, colours[s.series]);
+            bars[s.series].emplace_back(x, top, dot, bottom - top + 1);
         }
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(palette().color(QPalette::Text));
+    p.drawRects(losses.data(), static_cast<int>(losses.size()));
+    for (size_t i = 0; i < bars.size(); ++i) {
+        p.setBrush(colours[i]);
+        p.drawRects(bars[i].data(), static_cast<int>(bars[i].size()));
     }
 }
 
