@@ -53,15 +53,18 @@ void HopTable::resetResults()
     results.setNotes({});
     dbIndex = 0;
     hopNoted.fill(false);
+    history.clear();
     forgetLateNames();
 }
 
-void HopTable::handleRow(int16_t hop, bool answered, const IpAddress &address, int32_t rtt)
+int32_t HopTable::handleRow(int16_t hop, bool answered, const IpAddress &address, int32_t rtt)
 {
+    replyEntry_ = 0;
     if (answered)
         handleReply(hop, address, rtt);
     else
         handleTimeout(hop);
+    return replyEntry_;
 }
 
 void HopTable::handleTimeout(int16_t hop)
@@ -223,6 +226,7 @@ int32_t HopTable::appendToLog(int16_t hop, const std::string &s)
     if (dbIndex >= AddressLog::capacity)
         return 0;
     ++dbIndex;
+    replyEntry_ = dbIndex;
     const auto i = static_cast<size_t>(dbIndex);
     log.dbHop[i] = hop;
     log.dbAddr[i] = s;
@@ -233,6 +237,7 @@ int32_t HopTable::appendToLog(int16_t hop, const std::string &s)
 
 void HopTable::countReply(int32_t k)
 {
+    replyEntry_ = k;
     std::string &count = log.dbCount[static_cast<size_t>(k)];
     int32_t n = 0;
     std::from_chars(count.data(), count.data() + count.size(), n);

@@ -10,6 +10,7 @@
 
 #include "engine/AddressLog.h"
 #include "engine/HopStats.h"
+#include "engine/ProbeHistory.h"
 #include "engine/ResultModel.h"
 #include "engine/TraceSettings.h"
 #include "net/IpAddress.h"
@@ -34,9 +35,12 @@ public:
     HopTable(const HopTable &) = delete;
     HopTable &operator=(const HopTable &) = delete;
 
-    // Rows, maxhop, notes, dbIndex and hopNoted; the statistics stay.
+    // Rows, maxhop, notes, dbIndex, hopNoted and the probe history; the
+    // statistics stay.
     void resetResults();
-    void handleRow(int16_t hop, bool answered, const IpAddress &address, int32_t rtt);
+    // The address-log entry a reply was counted in; 0 for a time-out, or when
+    // the log was full.
+    int32_t handleRow(int16_t hop, bool answered, const IpAddress &address, int32_t rtt);
     void writeMtu(int16_t hop, const std::string &mtu, const std::string &asym);
     // The MTU of a hop that answers from several addresses is no one path's.
     void writeAmbiguousMtu(int16_t hop);
@@ -51,6 +55,7 @@ public:
     HopStats stats;
     AddressLog log;
     std::array<bool, 256> hopNoted{};
+    ProbeHistory history;
 
 private:
     // A look-up that found no name in time, and where a late name goes.
@@ -83,4 +88,5 @@ private:
     WindowGone windowGone_;
     std::vector<NameWait> nameWaits_;
     std::array<std::optional<std::pair<IpAddress, std::string>>, 256> lastText_;
+    int32_t replyEntry_ = 0; // the entry the reply in hand was counted in
 };

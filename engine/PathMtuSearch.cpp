@@ -28,6 +28,16 @@ int16_t midpoint(int16_t low, int16_t high)
     return static_cast<int16_t>(mid);
 }
 
+MtuAnswer answerOf(const IcmpEchoReply &reply)
+{
+    switch (reply.status) {
+    case IpStatus::success: return MtuAnswer::reply;
+    case IpStatus::packetTooBig: return MtuAnswer::tooBig;
+    case IpStatus::reqTimedOut: return MtuAnswer::noAnswer;
+    default: return MtuAnswer::other;
+    }
+}
+
 } // namespace
 
 PathMtuSearch::PathMtuSearch(const TraceSettings &settings, const bool &tracing, HopTable &rows,
@@ -41,7 +51,9 @@ PathMtuSearch::PathMtuSearch(const TraceSettings &settings, const bool &tracing,
 void PathMtuSearch::findPathMtu(int16_t hop, IpAddress address, EchoHandle &handle,
                                 IcmpEchoReply &reply)
 {
+    MtuRecord &record = rows_.history.beginMtuSearch(hop);
     if (rows_.hopNoted[static_cast<size_t>(hop)]) {
+        record.result = MtuResult::ambiguous;
         rows_.writeAmbiguousMtu(hop);
         return;
     }
@@ -51,9 +63,12 @@ void PathMtuSearch::findPathMtu(int16_t hop, IpAddress address, EchoHandle &hand
     bool successSeen = false;
     std::vector<int16_t> mtuTtls;
     for (;;) {
-        const MtuOutcome outcome = tryMtuSize(mtuProbe, successSeen, address, handle, reply);
-        if (outcome == MtuOutcome::cutOff)
+        const MtuOutcome outcome =
+            tryMtuSize(mtuProbe, successSeen, address, handle, reply, record);
+        if (outcome == MtuOutcome::cutOff) {
+            record.result = MtuResult::stopped;
             return;
+        }
         if (outcome == MtuOutcome::failed)
             break;
         if (outcome == MtuOutcome::passes) {
@@ -68,18 +83,33 @@ void PathMtuSearch::findPathMtu(int16_t hop, IpAddress address, EchoHandle &hand
             break; // even the first size is too big: the interval can never close
         mtuProbe = midpoint(mtuLow, mtuHigh);
         if (mtuHigh == mtuLow + 1) {
-            rows_.writeMtu(hop, std::to_string(mtuLow),
-                           asymText(mtuTtls, hop, settings_.optAsymmetryView));
+            complete(hop, mtuLow, std::move(mtuTtls), record);
             return;
         }
     }
+    fail(hop, record);
+}
+
+void PathMtuSearch::complete(int16_t hop, int16_t mtu, std::vector<int16_t> ttls,
+                             MtuRecord &record)
+{
+    rows_.writeMtu(hop, std::to_string(mtu), asymText(ttls, hop, settings_.optAsymmetryView));
+    record.result = MtuResult::found;
+    record.mtu = mtu;
+    record.asymTtls = std::move(ttls);
+}
+
+void PathMtuSearch::fail(int16_t hop, MtuRecord &record)
+{
     rows_.writeMtu(hop, HopTable::noAnswer, HopTable::noAnswer);
+    record.result = tracing_ ? MtuResult::failed : MtuResult::stopped;
+    record.asymTtls.clear();
 }
 
 // Up to optMtuRetries probes of one size until it is decided.
 PathMtuSearch::MtuOutcome PathMtuSearch::tryMtuSize(int16_t size, bool successSeen,
                                                     const IpAddress &address, EchoHandle &handle,
-                                                    IcmpEchoReply &reply)
+                                                    IcmpEchoReply &reply, MtuRecord &record)
 {
     const IpOptionInformation options{255, static_cast<uint8_t>(settings_.optTos),
                                       IpOptionInformation::dontFragment};
@@ -89,6 +119,7 @@ PathMtuSearch::MtuOutcome PathMtuSearch::tryMtuSize(int16_t size, bool successSe
         ++tries;
         if (!sendProbe_(handle, address, size, options, reply))
             return MtuOutcome::cutOff;
+        record.tries.push_back({size, answerOf(reply), reply.ttl});
         // Refused on this machine for a reason other than its size: no later
         // probe of the search would leave either.
         if (reply.status == IpStatus::notSent)

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
+#include "engine/MtuRecord.h"
 #include "net/IpAddress.h"
 
 class EchoHandle;
@@ -32,7 +34,9 @@ private:
     enum class MtuOutcome { passes, tooBig, failed, cutOff };
 
     MtuOutcome tryMtuSize(int16_t size, bool successSeen, const IpAddress &address,
-                          EchoHandle &handle, IcmpEchoReply &reply);
+                          EchoHandle &handle, IcmpEchoReply &reply, MtuRecord &record);
+    void complete(int16_t hop, int16_t mtu, std::vector<int16_t> ttls, MtuRecord &record);
+    void fail(int16_t hop, MtuRecord &record);
 
     const TraceSettings &settings_;
     const bool &tracing_;

@@ -147,11 +147,15 @@ bool TraceEngine::refuseTarget(const std::string &dotted, IpAddress &targetAddr)
 void TraceEngine::runLoop(const IpAddress &targetAddr)
 {
     bool goOn = true;
+    runsStart_ = std::chrono::steady_clock::now();
+    rows_.history.expectRuns(settings.optMaxRuns);
     for (int32_t run = 0; goOn && tracing && run < settings.optMaxRuns; ++run) {
         curHop = 0;
+        rows_.history.beginRun(run + 1);
         IpAddress lastReplyAddr;
         while (goOn && tracing && curHop < settings.optMaxHops && lastReplyAddr != targetAddr)
             goOn = probeHop(targetAddr, lastReplyAddr);
+        rows_.history.endRun();
     }
 }
 
@@ -179,14 +183,20 @@ bool TraceEngine::probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr
     if (!count)
         return false;
     const bool first = std::exchange(firstProbe_, false);
-    if (reply.status == IpStatus::notSent)
-        return first ? refuseUnsent(hop, targetAddr, reply.sendErrno) : waitOutUnsent(hop);
+    if (reply.status == IpStatus::notSent) {
+        if (first)
+            return refuseUnsent(hop, targetAddr, reply.sendErrno);
+        return waitOutUnsent(hop, targetAddr);
+    }
     if (*count < 1) {
         rows_.handleRow(hop, false, {}, 0);
+        recordProbe(hop, targetAddr, 0, nullptr);
         return true;
     }
     lastReplyAddr = reply.address;
-    rows_.handleRow(hop, true, reply.address, static_cast<int32_t>(reply.roundTripTime));
+    const int32_t entry =
+        rows_.handleRow(hop, true, reply.address, static_cast<int32_t>(reply.roundTripTime));
+    recordProbe(hop, targetAddr, entry, &reply);
     if (!gone_ && settings.optFindMtu)
         mtu_.findPathMtu(hop, reply.address, *handle, reply);
     return !gone_;
@@ -204,11 +214,26 @@ bool TraceEngine::refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sen
 // An outage in the middle of a trace (a dropped link, a route withdrawn) costs
 // the probes of its length, not the rest of the trace: the probe counts as
 // lost and takes its whole time-out, and Stop or Quit ends that wait at once.
-bool TraceEngine::waitOutUnsent(int16_t hop)
+bool TraceEngine::waitOutUnsent(int16_t hop, const IpAddress &targetAddr)
 {
     rows_.handleRow(hop, false, {}, 0);
+    recordProbe(hop, targetAddr, 0, nullptr);
     echo_.waitIdle(timeoutMs(), [this] { return tracing && !windowGone(); });
     return !windowGone();
+}
+
+// A main probe's outcome in its hop's history; reply is null for a time-out.
+void TraceEngine::recordProbe(int16_t hop, const IpAddress &targetAddr, int32_t entry,
+                              const IcmpEchoReply *reply)
+{
+    const auto sent = std::chrono::duration_cast<std::chrono::microseconds>(sentAt_ - runsStart_);
+    const auto sentUs = static_cast<uint64_t>(std::max<int64_t>(sent.count(), 0));
+    if (!reply) {
+        rows_.history.addLoss(hop, sentUs);
+        return;
+    }
+    rows_.history.addReply(hop, sentUs, entry, reply->roundTripTime, reply->roundTripUs,
+                           reply->address == targetAddr, reply->ttl);
 }
 
 std::optional<uint32_t> TraceEngine::sendProbe(EchoHandle &handle, const IpAddress &address,
@@ -221,6 +246,7 @@ std::optional<uint32_t> TraceEngine::sendProbe(EchoHandle &handle, const IpAddre
     if (windowGone())
         return std::nullopt;
     rows_.deliverLateNames();
+    sentAt_ = std::chrono::steady_clock::now();
     const uint32_t count = handle.sendEcho(address, payload, options, reply, timeoutMs());
     if (windowGone())
         return std::nullopt;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/HopDetails.h"
 #include "engine/HopTable.h"
 #include "engine/PathMtuSearch.h"
 #include "engine/TraceSettings.h"
@@ -40,6 +42,10 @@ public:
     // name came.
     void deliverLateNames();
 
+    // Each hop's probes and figures for the hop details window; it only
+    // reads, between probes, and sees the names the log holds at that moment.
+    HopDetails details() const { return HopDetails(rows_.history, rows_.log, rows_.dbIndex); }
+
     TraceSettings &settings;
 
 private:
@@ -65,7 +71,9 @@ private:
     void runLoop(const IpAddress &targetAddr);
     bool probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr);
     bool refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sendErrno);
-    bool waitOutUnsent(int16_t hop);
+    bool waitOutUnsent(int16_t hop, const IpAddress &targetAddr);
+    void recordProbe(int16_t hop, const IpAddress &targetAddr, int32_t entry,
+                     const IcmpEchoReply *reply);
     // The reply count of one probe of size bytes, headers included, sent after
     // yielding to the window; empty when the window started closing.
     std::optional<uint32_t> sendProbe(EchoHandle &handle, const IpAddress &address, int16_t size,
@@ -82,5 +90,8 @@ private:
     PathMtuSearch mtu_;
     bool gone_ = false;            // the window closed during this trace
     bool firstProbe_ = false;      // no main probe of this trace has been sent yet
+    // The history's clock: the first run's start, and the last probe's send.
+    std::chrono::steady_clock::time_point runsStart_;
+    std::chrono::steady_clock::time_point sentAt_;
     std::vector<uint8_t> payload_; // reused between probes: every byte is 'a'
 };

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -46,6 +47,10 @@ struct IcmpEchoReply {
     IpAddress address;          // source of the reply
     uint32_t status = IpStatus::reqTimedOut;
     uint32_t roundTripTime = 0; // whole milliseconds
+    // The same time in microseconds, where it is the kernel stamps'
+    // difference (roundTripTime is then its truncation); none when a stamp is
+    // missing or the clock was stepped and the monotonic clock stood in.
+    std::optional<uint32_t> roundTripUs;
     uint8_t ttl = 0;            // TTL (hop limit) of the reply as it arrived
     int sendErrno = 0;          // with status notSent: the errno of the refused send
 };

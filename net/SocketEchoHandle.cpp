@@ -73,8 +73,9 @@ uint32_t SocketEchoHandle::sendEcho(const IpAddress &destination, std::span<cons
 uint32_t SocketEchoHandle::answered(const Match &match, IcmpEchoReply &reply,
                                     Clock::duration timeout)
 {
-    const auto roundTrip = RoundTrip::measure(match.answer.arrival, sentStamp_.value_or(sentReal_),
-                                              match.receivedAt - sentAt_, timeout);
+    const auto stamped =
+        RoundTrip::stamped(match.answer.arrival, sentStamp_.value_or(sentReal_), timeout);
+    const auto roundTrip = stamped.value_or(match.receivedAt - sentAt_);
     if (roundTrip > timeout)
         return finish(reply, IpStatus::reqTimedOut);
     reply.replyCount = 1;
@@ -82,6 +83,9 @@ uint32_t SocketEchoHandle::answered(const Match &match, IcmpEchoReply &reply,
     reply.status = match.answer.status;
     reply.roundTripTime = static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(roundTrip).count());
+    if (stamped)
+        reply.roundTripUs = static_cast<uint32_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(*stamped).count());
     reply.ttl = match.answer.ttl;
     return reply.replyCount;
 }

@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -19,6 +20,7 @@
 #include "ui/Accessibility.h"
 #include "ui/ButtonKeys.h"
 #include "ui/FontFit.h"
+#include "ui/HopDetailsDialog.h"
 #include "ui/MessageSink.h"
 #include "ui/OptionsDialog.h"
 #include "ui/ResultView.h"
@@ -106,6 +108,7 @@ MainWindow::MainWindow(TraceSettings &settings, EchoService &echo, Resolver &res
     });
     Accessibility::describeMainWindow(*this);
     ButtonKeys::pressOnEnter(*this);
+    connectHopDetails();
 }
 
 MainWindow::~MainWindow()
@@ -255,6 +258,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (inTrace_)
         closing_ = true;
     options_.reset();
+    details_.reset();
     event->accept();
 }
 
@@ -287,7 +291,9 @@ void MainWindow::refreshResults(bool now)
         return;
     if (!now && sinceRefresh_.isValid() && sinceRefresh_.elapsed() < refreshIntervalMs)
         return;
+    showingRows_ = true;
     listView1_->showRows(results);
+    showingRows_ = false;
     // setting the text lays the box out anew, though most refreshes leave it as it was
     if (results.notes() != shownNotes_) {
         shownNotes_ = results.notes();
@@ -295,6 +301,7 @@ void MainWindow::refreshResults(bool now)
     }
     shownRevision_ = results.revision();
     sinceRefresh_.start();
+    refreshHopDetails();
 }
 
 void MainWindow::lateNamesCame()
@@ -304,6 +311,46 @@ void MainWindow::lateNamesCame()
     engine_.deliverLateNames();
     if (!inTrace_)
         refreshResults(true);
+    refreshHopDetails(); // a name may change no cell, only the details' legend
+}
+
+// Double-click and Enter activate a row; the context menu holds the same
+// command, for the row under the pointer (a right click makes it current).
+void MainWindow::connectHopDetails()
+{
+    auto *action = new QAction(QStringLiteral("Hop details"), listView1_);
+    action->setObjectName(QStringLiteral("HopDetailsAction"));
+    listView1_->addAction(action);
+    listView1_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(action, &QAction::triggered, this, &MainWindow::openHopDetails);
+    connect(listView1_, &QTreeWidget::itemActivated, this, &MainWindow::openHopDetails);
+    connect(listView1_, &QTreeWidget::itemDoubleClicked, this, &MainWindow::openHopDetails);
+    connect(listView1_, &QTreeWidget::currentItemChanged, this, &MainWindow::followSelection);
+}
+
+void MainWindow::openHopDetails()
+{
+    if (!details_)
+        details_ = std::make_unique<HopDetailsDialog>(engine_, this);
+    if (QTreeWidgetItem *item = listView1_->currentItem())
+        details_->showHop(static_cast<int16_t>(listView1_->indexOfTopLevelItem(item) + 1));
+    details_->show();
+    details_->raise();
+    details_->activateWindow();
+}
+
+// A reset leaves the details on their hop, empty, until the new trace reaches it.
+void MainWindow::followSelection()
+{
+    QTreeWidgetItem *item = listView1_->currentItem();
+    if (details_ && item && !showingRows_)
+        details_->showHop(static_cast<int16_t>(listView1_->indexOfTopLevelItem(item) + 1));
+}
+
+void MainWindow::refreshHopDetails()
+{
+    if (details_ && !closing_)
+        details_->refresh();
 }
 
 void MainWindow::createOptions()

@@ -15,6 +15,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class MessageSink;
+class HopDetailsDialog;
 class OptionsDialog;
 class ResultView;
 
@@ -31,6 +32,11 @@ public:
     TraceEngine &engine() { return engine_; }
     // The Options dialog while it exists (shown, or created hidden by a Start).
     OptionsDialog *optionsDialog() const { return options_.get(); }
+    // The Hop details dialog once it has been opened (it stays, hidden or not).
+    HopDetailsDialog *hopDetails() const { return details_.get(); }
+    // Shows the Hop details of the table's current row (double-click, Enter,
+    // or the table's context menu).
+    void openHopDetails();
     // Empties the result display: boxes, rows, notes, address log, hopNoted,
     // and disables Copy to clipboard.
     void clearResults();
@@ -74,6 +80,9 @@ private:
     void clearResultDisplay();
     void createOptions();
     void optionsApplied(bool asymmetryView);
+    void connectHopDetails();
+    void followSelection();
+    void refreshHopDetails();
 
     void command1Click(); // Start / Stop
     void command3Click(); // Options
@@ -100,6 +109,10 @@ private:
     QLabel *label10_ = nullptr;       // "Notes"
     std::unique_ptr<HostHistory> history_;
     std::unique_ptr<OptionsDialog> options_;
+    std::unique_ptr<HopDetailsDialog> details_;
+    // The table is being brought in step with the rows: its current row moves
+    // as rows go, which is no choice of the user's.
+    bool showingRows_ = false;
 
     // Geometry of the controls the layout moves, in twips.
     TwipsRect command1Rect_{8040, 240, 1335, 495};

@@ -40,6 +40,7 @@ x_up() {
 
 x_pids=()
 x_down() {
+    a11y_down
     app_kill
     local pid
     for pid in "${x_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -56,6 +57,11 @@ app_start() {
         readable_copy "$KORVALEN" run || return 1
         run=(setpriv --reuid="$user" --regid="$user" --clear-groups --inh-caps=-all "$run")
     fi
+    if [ -n "${a11y_dir:-}" ]; then # a session bus of its own, as app_start_a11y says
+        run=(dbus-run-session -- bash -c '/usr/libexec/at-spi-bus-launcher --launch-immediately \
+            >/dev/null 2>&1 & echo $! >"$0/launcher"; echo "$DBUS_SESSION_BUS_ADDRESS" >"$0/bus"
+            echo $$ >"$0/pid"; exec env QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$@"' "$a11y_dir" "${run[@]}")
+    fi
     # xcb whatever the caller set: the test runner puts the unit tests offscreen
     ip netns exec "${KV_PREFIX}src" env DISPLAY="$XDISPLAY" XDG_RUNTIME_DIR="$runtime" \
         QT_QPA_PLATFORM=xcb "${run[@]}" >>"$ARTEFACTS/korvalen.log" 2>&1 </dev/null &
@@ -69,6 +75,30 @@ app_start() {
     done
     [ -n "$main_win" ] || { echo "FAIL the main window did not appear"; return 1; }
     sleep 0.3
+}
+
+# app_start_a11y: app_start with the program's accessibility tree on a
+# private session bus in src (abstract sockets belong to the namespace);
+# a11y_read then lists what a screen reader finds in one of its windows.
+a11y_dir=
+app_start_a11y() {
+    command -v dbus-run-session >/dev/null && [ -x /usr/libexec/at-spi-bus-launcher ] &&
+        /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || { echo "SKIP no accessibility bus tools"; return 1; }
+    a11y_dir=$(mktemp -d /tmp/kv-e2e-a11y.XXXXXX)
+    app_start "$@"
+}
+a11y_read() { # a11y_read TITLE-REGEX: role|name|description lines
+    on_src env DBUS_SESSION_BUS_ADDRESS="$(cat "$a11y_dir/bus")" DISPLAY="$XDISPLAY" \
+        timeout 30 /usr/bin/python3 "$here/a11y_read.py" "$1"
+}
+# Ends what app_start_a11y started, by the pids it wrote down.
+a11y_down() {
+    [ -n "$a11y_dir" ] || return 0
+    local f
+    for f in pid launcher; do [ ! -s "$a11y_dir/$f" ] || kill "$(cat "$a11y_dir/$f")" 2>/dev/null || true; done
+    app_kill
+    rm -rf "$a11y_dir"
+    a11y_dir=
 }
 
 app_alive() { [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; }

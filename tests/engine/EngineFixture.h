@@ -43,6 +43,20 @@ protected:
             out.push_back(engine.results.cell(row, c));
         return out;
     }
+    // The hop's history adds up to its row: probes and replies, and Best,
+    // Worst and Last are what its precise figures truncate to.
+    void expectFiguresMatchRow(int hop) const
+    {
+        const RttStatistics s = engine.details().statistics(static_cast<int16_t>(hop));
+        const auto whole = [](double ms) { return std::to_string(static_cast<int64_t>(ms)); };
+        EXPECT_EQ(std::to_string(s.probes), cell(hop, Sent)) << "hop " << hop;
+        EXPECT_EQ(std::to_string(s.replies), cell(hop, Recv)) << "hop " << hop;
+        // a worst of 0 reads "---" after a time-out
+        const std::string worst = cell(hop, Worst) == "---" ? "---" : whole(s.worst);
+        EXPECT_EQ(s.replies > 0 ? whole(s.best) : "---", cell(hop, Best)) << "hop " << hop;
+        EXPECT_EQ(s.replies > 0 ? worst : "---", cell(hop, Worst)) << "hop " << hop;
+        EXPECT_EQ(s.last ? whole(*s.last) : "---", cell(hop, Last)) << "hop " << hop;
+    }
     std::vector<int> mainTtls() const
     {
         std::vector<int> out;

@@ -31,6 +31,7 @@ TEST_P(HopRow, ShowsTheHopsCounters)
     trace();
     ASSERT_EQ(engine.results.rowCount(), 1);
     EXPECT_EQ(cells(1, Addr, Asym), c.row) << c.what;
+    expectFiguresMatchRow(1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -129,6 +130,13 @@ TEST_F(HopRows, AFullAddressLogRefusesEntriesButRowsKeepCounting)
         EXPECT_EQ(cell(row, Addr), "see Notes !!!") << row;
     }
     EXPECT_EQ(engine.log.dbAddr[1000], "10.4.235.1") << "the last entry that fitted";
+    // Hop 235 got its 4th address logged, its 5th not; hop 236 only 3 of 5.
+    const HopDetails details = engine.details();
+    EXPECT_EQ(details.addressStatistics(235).back().entry, 0);
+    EXPECT_EQ(details.addressStatistics(235).back().stats.replies, 1);
+    EXPECT_EQ(details.addressStatistics(236).back().stats.replies, 2);
+    EXPECT_EQ(details.addressText(details.probes(235)[3].entry), "10.4.235.1");
+    EXPECT_EQ(details.statistics(236).replies, 5);
 }
 
 // Names that come after their look-up's wait: the target's, a row's that

@@ -98,6 +98,16 @@ TEST_F(LongRunTest, TenThousandRunsFillTheAddressLogAndKeepCounting)
     EXPECT_EQ(notes.at(2), (std::map<std::string, int>{{"10.2.0.1", 1500}}));
     EXPECT_EQ(engine.log.dbAddr[3], target);
     EXPECT_EQ(engine.log.dbCount[3], "10000");
+    // The history counts every reply, those from addresses the log could
+    // not hold as one group: hop 1's 998th to 1200th address and its last
+    // one's later replies, hop 2's second address.
+    const HopDetails details = engine.details();
+    EXPECT_EQ(details.probes(1).size(), size_t{runs});
+    const auto hop1Groups = details.addressStatistics(1);
+    EXPECT_EQ(hop1Groups.size(), size_t{998 + 1});
+    EXPECT_EQ(hop1Groups.back().entry, 0);
+    EXPECT_EQ(hop1Groups.back().stats.replies, 202 + (runs - distinct) / 2);
+    EXPECT_EQ(details.addressStatistics(2).back().stats.replies, runs - 1500);
 
     EXPECT_TRUE(ops.command4Enabled());
     EXPECT_FALSE(engine.tracing);

@@ -59,6 +59,19 @@ TEST_P(MtuSequence, HalvesTheIntervalToTheLimit)
     }
     EXPECT_EQ(cell(1, Mtu), c.shown);
     EXPECT_EQ(cell(1, Asym), "0");
+    // The details list every probe of the search with what it got.
+    const MtuRecord &record = engine.details().mtu(1);
+    const auto requests = net.mtuRequests();
+    ASSERT_EQ(record.tries.size(), requests.size());
+    for (size_t i = 0; i < requests.size(); ++i) {
+        const int wire = static_cast<int>(requests[i].payloadSize) + 28;
+        const MtuAnswer over = c.silentDrop ? MtuAnswer::noAnswer : MtuAnswer::tooBig;
+        EXPECT_EQ(record.tries[i].size, wire);
+        EXPECT_EQ(record.tries[i].answer, wire > c.mtu ? over : MtuAnswer::reply) << wire;
+    }
+    EXPECT_EQ(record.result, MtuResult::found);
+    EXPECT_EQ(std::to_string(record.mtu), c.shown);
+    EXPECT_EQ(record.run, 1);
 }
 
 const std::vector<size_t> to1500 = {92, 1032, 1502, 1267, 1384, 1443, 1472, 1487, 1480, 1476, 1474, 1473};
@@ -141,6 +154,10 @@ TEST_P(MtuOutcome, DependsOnTheTriesPerSize)
     trace();
     EXPECT_EQ(cells(1, Mtu, Asym), (std::vector<std::string>{c.shownMtu, c.shownAsym})) << c.what;
     EXPECT_EQ(net.mtuRequests().size(), c.probes) << c.what;
+    const HopDetails details = engine.details();
+    EXPECT_EQ(details.mtu(1).tries.size(), c.probes) << c.what;
+    EXPECT_EQ(details.mtu(1).result, c.shownMtu == "***" ? MtuResult::failed : MtuResult::found);
+    EXPECT_EQ(details.asymBasis(1).has_value(), c.shownAsym != "***") << c.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -196,6 +213,7 @@ TEST_F(MtuSearch, StopDuringASearchFailsItAndEndsTheTrace)
     EXPECT_EQ(cells(1, Mtu, Asym), (std::vector<std::string>{"***", "***"}));
     EXPECT_EQ(net.requestCount(), 3u);
     EXPECT_EQ(ops.command1Caption(), "Start");
+    EXPECT_EQ(engine.details().mtu(1).result, MtuResult::stopped);
 }
 
 TEST_F(MtuSearch, ANotedHopShowsQuestionMarksAndIsNotProbed)
@@ -208,6 +226,12 @@ TEST_F(MtuSearch, ANotedHopShowsQuestionMarksAndIsNotProbed)
         << "Asym keeps the first run's text";
     EXPECT_EQ(net.mtuRequests().size(), 12u) << "no search in run 2";
     EXPECT_EQ(net.requests().back().ttl, 1);
+    const HopDetails details = engine.details();
+    EXPECT_EQ(details.mtu(1).result, MtuResult::ambiguous);
+    EXPECT_TRUE(details.mtu(1).tries.empty());
+    EXPECT_EQ(details.mtu(1).run, 2);
+    ASSERT_TRUE(details.asymBasis(1)) << "what the Asym column still shows rests on run 1";
+    EXPECT_EQ(details.asymBasis(1)->hopsBack, 5);
 }
 
 TEST_F(MtuSearch, IsOffByDefaultAndLeavesBothColumnsEmpty)
@@ -239,6 +263,12 @@ TEST_P(AsymColumn, ComparesTheWayBackWithTheWayThere)
     net.hop(5).mtu = c.mtu;
     trace();
     EXPECT_EQ(cell(5, Asym), c.shown);
+    const auto basis = engine.details().asymBasis(5);
+    ASSERT_TRUE(basis);
+    EXPECT_EQ(basis->consistent, c.shown != "???");
+    EXPECT_EQ(basis->hopsThere, 5);
+    const int16_t figure = c.asymmetryView ? basis->asym() : basis->observed;
+    EXPECT_EQ(basis->consistent ? std::to_string(figure) : "???", c.shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(Hop5, AsymColumn,

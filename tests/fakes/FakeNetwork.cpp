@@ -134,6 +134,11 @@ IcmpEchoReply FakeNetwork::answerMain(const EchoRequest &request)
     reply.address = textToAddress(inTurn(hop.addresses, answer, std::string())).value_or(IpAddress());
     reply.status = hop.status;
     reply.roundTripTime = inTurn(hop.rtts, answer, 0u);
+    reply.roundTripUs = inTurn(hop.rttUs, answer, reply.roundTripTime * 1000);
+    if (reply.roundTripUs == FakeHop::unstamped)
+        reply.roundTripUs.reset();
+    else
+        reply.roundTripTime = *reply.roundTripUs / 1000;
     reply.ttl = inTurn(hop.replyTtls, 0, uint8_t{64});
     return reply;
 }

@@ -19,7 +19,8 @@ struct FakeHop {
     std::vector<std::string> addresses;
     // Main probes answered ('+') or lost ('-'), by probe.
     std::string answers = "+";
-    // Round-trip time of each answered main probe, in ms.
+    // Round-trip time of each answered main probe, in ms; its precise time
+    // is the same whole milliseconds unless rttUs says otherwise.
     std::vector<uint32_t> rtts = {1};
     // Status of the main replies (the engine never reads it).
     uint32_t status = IpStatus::ttlExpiredTransit;
@@ -32,6 +33,10 @@ struct FakeHop {
     std::string mtuAnswers = "+";
     // Arriving TTL of each answered don't-fragment probe, in turn.
     std::vector<uint8_t> replyTtls = {64};
+    // Precise time of each answered main probe in turn, in us (the whole ms
+    // are then its truncation); unstamped: none, and the ms come from rtts.
+    std::vector<uint32_t> rttUs{};
+    static constexpr uint32_t unstamped = UINT32_MAX;
 };
 
 // One echo request as the service received it.

@@ -120,6 +120,9 @@ TEST_P(EchoLoopback, EchoReplyHasStatusZeroSourceAndTtl)
         EXPECT_EQ(reply.address, loopbackAddress);
         EXPECT_EQ(reply.ttl, 64);
         EXPECT_LT(reply.roundTripTime, 2000u);
+        // The kernel stamps' microseconds; the whole milliseconds are their truncation.
+        ASSERT_TRUE(reply.roundTripUs);
+        EXPECT_EQ(*reply.roundTripUs / 1000, reply.roundTripTime);
     }
 }
 
@@ -533,6 +536,8 @@ TEST(PrivilegedSockets, HeldRawSocketServesEveryHandle)
     ASSERT_TRUE(writeSysctl("ping_group_range", "0 2147483647"));
     EXPECT_EQ(reply6.status, IpStatus::success);
     EXPECT_EQ(reply6.address, local6);
+    ASSERT_TRUE(reply6.roundTripUs);
+    EXPECT_EQ(*reply6.roundTripUs / 1000, reply6.roundTripTime);
 }
 
 // The kernel's stamps and the send time are on the real-time clock, which
@@ -556,8 +561,12 @@ TEST(RoundTrip, ASteppedClockFallsBackToTheMonotonicTime)
         {"clock stepped forward", sent + 1h, read},
         {"past the time-out by 1 ns", sent + 2s + 1ns, read},
     };
-    for (const Case &c : cases)
+    for (const Case &c : cases) {
         EXPECT_EQ(RoundTrip::measure(c.arrival, sent, read, timeout), c.expected) << c.what;
+        // only the stamps' own difference is a precise time
+        EXPECT_EQ(RoundTrip::stamped(c.arrival, sent, timeout).has_value(), c.expected != read)
+            << c.what;
+    }
 }
 
 TEST(EchoOpenFailure, NamesPingGroupRangeWhenTheDatagramSocketIsRefused)

@@ -28,7 +28,7 @@
 # only IPv6 addresses. An MTU below 1280 takes IPv6 off a link until raised.
 #
 # usage: testbed.sh up | down | status | exec NODE CMD... |
-#        lossevery N | noloss | silent NODE on|off | fragdrop on|off |
+#        lossevery N | noloss | silent NODE on|off|N | fragdrop on|off |
 #        delay MS | mtu N | count NAME MATCH... | counter NAME | nocount |
 #        dns ADDR|OPTION... | nodns | unname ADDR... | slowdns ADDR SECONDS
 # mtu N sets the r2 -- dst link's MTU (1400 at start).
@@ -397,7 +397,10 @@ case "${1:-}" in
     lossevery) rules r1 probeloss numgen inc mod "$2" == 0 counter drop
                rules ip6 r1 probeloss numgen inc mod "$2" == 0 counter drop ;;
     noloss) rules r1 probeloss; rules ip6 r1 probeloss ;;
-    silent) if on_off "$3"; then rules "$2" silence icmp type time-exceeded counter drop
+    silent) if [[ $3 =~ ^[0-9]+$ ]]; then # every N-th reply of the router dropped
+                rules "$2" silence icmp type time-exceeded numgen inc mod "$3" == 0 counter drop
+                rules ip6 "$2" silence icmpv6 type time-exceeded numgen inc mod "$3" == 0 counter drop
+            elif on_off "$3"; then rules "$2" silence icmp type time-exceeded counter drop
                 rules ip6 "$2" silence icmpv6 type time-exceeded counter drop
             else rules "$2" silence; rules ip6 "$2" silence; fi ;;
     fragdrop) if on_off "$2"; then rules r2 fragdrop icmp type destination-unreachable \

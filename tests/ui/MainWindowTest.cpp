@@ -7,10 +7,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDialog>
+#include <QMenu>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QRegularExpression>
 #include <QTreeWidget>
 #include <functional>
 #include <memory>
@@ -18,6 +22,9 @@
 #include "WindowFixture.h"
 #include "engine/ResultModel.h"
 #include "ui/FontFit.h"
+#include "ui/HopDetailsDialog.h"
+#include "ui/HopStatsGrid.h"
+#include "ui/TimeLineChart.h"
 #include "ui/ResultView.h"
 #include "ui/Twips.h"
 
@@ -71,6 +78,11 @@ private slots:
 
     void captionsFitALargeDesktopFont();
 
+    void hopDetailsOpenFromTheTable_data();
+    void hopDetailsOpenFromTheTable();
+    void hopDetailsFollowTheRowAndEmptyWithTheTable();
+    void hopDetailsOfASilentHopAndCopy();
+
 private:
     QString cell(int row, int column) const { return table()->topLevelItem(row)->text(column); }
     // A path of routers 10.0.0.<ttl> with the target at hop 3.
@@ -81,6 +93,11 @@ private:
     void verifyResultsEmpty();
     // Opens Options with a click on its button; act runs inside the modal dialog.
     void inOptions(const std::function<void(QDialog &)> &act);
+    HopDetailsDialog *details() const { return window->hopDetails(); }
+    QLabel *detailsText(const char *name) const
+    {
+        return details()->findChild<QLabel *>(QString::fromLatin1(name));
+    }
 };
 
 void MainWindowTest::init()
@@ -595,6 +612,146 @@ void MainWindowTest::captionsFitALargeDesktopFont()
     });
     QTest::mouseClick(big.findChild<QPushButton *>("Command3"), Qt::LeftButton);
     QVERIFY(checked);
+}
+
+// ---- Hop details
+
+void MainWindowTest::hopDetailsOpenFromTheTable_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("double-click") << "double-click";
+    QTest::newRow("Enter") << "Enter";
+    QTest::newRow("context menu") << "menu";
+}
+
+void MainWindowTest::hopDetailsOpenFromTheTable()
+{
+    QFETCH(QString, how);
+    fillResults();
+    QWidget *viewport = table()->viewport();
+    const QPoint row2 = table()->visualItemRect(table()->topLevelItem(1)).center();
+    if (how == QLatin1String("double-click")) {
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, row2); // the press a double-click starts with
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, row2);
+    } else if (how == QLatin1String("Enter")) {
+        table()->setFocus();
+        table()->setCurrentItem(table()->topLevelItem(1));
+        QTest::keyClick(table(), Qt::Key_Return);
+    } else {
+        QTest::mouseClick(viewport, Qt::RightButton, {}, row2);
+        QTimer::singleShot(0, this, [] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            QCOMPARE(menu->actions().size(), 1);
+            QAction *action = menu->actions().front();
+            QCOMPARE(action->text(), QStringLiteral("Hop details"));
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, row2, viewport->mapToGlobal(row2));
+        QApplication::sendEvent(viewport, &event);
+    }
+    QVERIFY(details());
+    QTRY_VERIFY(details()->isVisible());
+    QVERIFY(!details()->isModal());
+    QCOMPARE(details()->windowTitle(), QStringLiteral("Hop 2 \u2014 Korvalen"));
+    QCOMPARE(details()->parentWidget(), window.get());
+    QCOMPARE(details()->statistics()->cellText(0, 2), QStringLiteral("2")); // replies
+    // Escape closes it; the main window stays as it was.
+    QTest::keyClick(details(), Qt::Key_Escape);
+    QVERIFY(!details()->isVisible());
+    QVERIFY(window->isVisible());
+    QCOMPARE(table()->topLevelItemCount(), 3);
+}
+
+// It shows the current row's hop, also when the row moves during a trace, and
+// empties when the table does; it stays on its hop for the next trace.
+void MainWindowTest::hopDetailsFollowTheRowAndEmptyWithTheTable()
+{
+    // before any trace: empty, and says so
+    window->openHopDetails();
+    QVERIFY(details()->isVisible());
+    QCOMPARE(details()->windowTitle(), QStringLiteral("Hop details \u2014 Korvalen"));
+    QVERIFY(detailsText("Empty")->isVisible());
+    QVERIFY(detailsText("Empty")->text().startsWith(QStringLiteral("No results")));
+    QVERIFY(!details()->findChild<QPushButton *>("Copy")->isEnabled());
+
+    scriptPath();
+    settings.optMaxRuns = 4;
+    net->onRequest([&](const EchoRequest &, size_t n) {
+        if (n == 4) // the next yield refreshes: the table then shows hops 1 to 3
+            QTest::qWait(60);
+        if (n == 5)
+            table()->setCurrentItem(table()->topLevelItem(2));
+    });
+    startTrace(target);
+    QCOMPARE(details()->hop(), 3);
+    QCOMPARE(details()->windowTitle(), QStringLiteral("Hop 3 \u2014 Korvalen"));
+    QVERIFY(!detailsText("Empty")->isVisible());
+    QCOMPARE(details()->statistics()->cellText(0, 1), QStringLiteral("4")); // every probe shown
+    table()->setCurrentItem(table()->topLevelItem(0));
+    QCOMPARE(details()->windowTitle(), QStringLiteral("Hop 1 \u2014 Korvalen"));
+
+    combo()->lineEdit()->setFocus();
+    QTest::keyClick(combo()->lineEdit(), Qt::Key_X); // the host entry's reset
+    verifyResultsEmpty();
+    QVERIFY(details()->isVisible());
+    QCOMPARE(details()->hop(), 1);
+    QVERIFY(detailsText("Empty")->isVisible());
+    QCOMPARE(details()->probeText(), QString());
+
+    net->rewind();
+    startTrace(target);
+    QVERIFY(!detailsText("Empty")->isVisible());
+    QCOMPARE(details()->statistics()->cellText(0, 1), QStringLiteral("4"));
+}
+
+// A hop that never answers shows its losses and no times; Copy and Ctrl+C put
+// one tab-separated line a probe on the clipboard.
+void MainWindowTest::hopDetailsOfASilentHopAndCopy()
+{
+    scriptPath();
+    net->hop(2) = FakeHop{};
+    net->hop(3).rtts = {3, 5};
+    settings.optMaxRuns = 3;
+    startTrace(target);
+    table()->setCurrentItem(table()->topLevelItem(1));
+    window->openHopDetails();
+    const HopStatsGrid *grid = details()->statistics();
+    QCOMPARE(grid->rowCount(), 1); // the hop; no address answered
+    QCOMPARE(grid->cellText(0, 1), QStringLiteral("3"));
+    QCOMPARE(grid->cellText(0, 2), QStringLiteral("0"));
+    QCOMPARE(grid->cellText(0, 5), QStringLiteral("\u2014")); // no median
+    QVERIFY(!detailsText("LossText")->text().isEmpty());
+    QVERIFY(details()->chart()->accessibleDescription().contains(QStringLiteral("3 lost")));
+    QVERIFY(details()->chart()->accessibleDescription().contains(QStringLiteral("longest run of losses 3")));
+    const QStringList silent = details()->probeText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(silent.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        const QStringList f = silent[i].split(QLatin1Char('\t'));
+        QCOMPARE(f.size(), 4);
+        QCOMPARE(f[0], QString::number(i + 1));
+        QVERIFY2(f[1].contains(QRegularExpression(QStringLiteral("^[0-9]+\\.[0-9]{3}$"))), qPrintable(f[1]));
+        QCOMPARE(f[3], QStringLiteral("timeout"));
+    }
+
+    table()->setCurrentItem(table()->topLevelItem(2));
+    QCOMPARE(grid->rowCount(), 2); // the hop and its one address
+    QCOMPARE(grid->cellText(1, 0), target);
+    QCOMPARE(grid->cellText(0, 4), QStringLiteral("3.000")); // Best
+    QCOMPARE(grid->cellText(0, 8), QStringLiteral("5.000")); // Worst
+    QCOMPARE(grid->cellText(0, 5).isEmpty(), false);
+    QVERIFY(grid->findChild<QLabel *>("cell0_5")->accessibleName().startsWith(QStringLiteral("Hop 3, Median: ")));
+    QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+    QTest::mouseClick(details()->findChild<QPushButton *>("Copy"), Qt::LeftButton);
+    const QString copied = QGuiApplication::clipboard()->text();
+    QCOMPARE(copied, details()->probeText());
+    QCOMPARE(copied.split(QLatin1Char('\n'), Qt::SkipEmptyParts).first().section(QLatin1Char('\t'), 2),
+             target + QStringLiteral("\t3.000"));
+    QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+    details()->activateWindow(); // the shortcut belongs to the dialog's window
+    QVERIFY(QTest::qWaitForWindowActive(details()));
+    QTest::keyClick(details()->windowHandle(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), copied);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -1,0 +1,349 @@
+#include "ui/HopDetailsDialog.h"
+
+#include <QClipboard>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include "engine/HopDetails.h"
+#include "engine/TraceEngine.h"
+#include "ui/HopStatsGrid.h"
+#include "ui/TimeLineChart.h"
+
+namespace {
+
+QString qs(const std::string &s) { return QString::fromStdString(s); }
+
+QString answerText(MtuAnswer a)
+{
+    switch (a) {
+    case MtuAnswer::reply:
+        return QStringLiteral("reply");
+    case MtuAnswer::tooBig:
+        return QStringLiteral("too big");
+    case MtuAnswer::noAnswer:
+        return QStringLiteral("no answer");
+    case MtuAnswer::other:
+        break;
+    }
+    return QStringLiteral("other status");
+}
+
+// Each size once, with what its tries got: "1472 no answer/reply".
+QString triesText(const std::vector<MtuTry> &tries)
+{
+    QStringList out;
+    for (size_t i = 0; i < tries.size(); ++i) {
+        if (i > 0 && tries[i].size == tries[i - 1].size)
+            out.back() += QLatin1Char('/') + answerText(tries[i].answer);
+        else
+            out << QStringLiteral("%1 %2").arg(tries[i].size).arg(answerText(tries[i].answer));
+    }
+    return out.join(QStringLiteral(", "));
+}
+
+QString resultText(const MtuRecord &r)
+{
+    switch (r.result) {
+    case MtuResult::found:
+        return QStringLiteral("MTU %1.").arg(r.mtu);
+    case MtuResult::failed:
+        return QStringLiteral("a size got no decision within its tries: MTU ***.");
+    case MtuResult::stopped:
+        return QStringLiteral("Stop cut the search short: MTU ***.");
+    case MtuResult::ambiguous:
+    case MtuResult::none:
+        break;
+    }
+    return {};
+}
+
+QString colourHex(const QColor &c) { return c.name(QColor::HexRgb); }
+
+} // namespace
+
+HopDetailsDialog::HopDetailsDialog(const TraceEngine &engine, QWidget *parent)
+    : QDialog(parent), engine_(engine)
+{
+    setObjectName(QStringLiteral("HopDetails"));
+    setModal(false);
+    setWindowTitle(QStringLiteral("Hop details \u2014 Korvalen"));
+    setAccessibleDescription(
+        QStringLiteral("What happened at the chosen hop of the table, probe by probe."));
+    auto *layout = new QVBoxLayout(this);
+    empty_ = addText(this, "Empty", QStringLiteral("Why nothing is shown"));
+    layout->addWidget(empty_);
+    content_ = new QWidget(this);
+    auto *inner = new QVBoxLayout(content_);
+    inner->setContentsMargins(0, 0, 0, 0);
+    inner->addWidget(createTimeLine(), 3);
+    inner->addWidget(createStatistics(), 2);
+    inner->addWidget(createLoss());
+    inner->addWidget(createMtu());
+    layout->addWidget(content_, 1);
+    createButtons();
+    resize(780, 680);
+}
+
+// A text whose accessible name is the text itself; the description says what it is.
+QLabel *HopDetailsDialog::addText(QWidget *parent, const char *name, const QString &description)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    label->setAccessibleDescription(description);
+    return label;
+}
+
+QGroupBox *HopDetailsDialog::createTimeLine()
+{
+    auto *box = new QGroupBox(QStringLiteral("Time line"), content_);
+    auto *layout = new QVBoxLayout(box);
+    chart_ = new TimeLineChart(box);
+    chart_->setAccessibleName(QStringLiteral("Time line of the round-trip times"));
+    layout->addWidget(chart_, 1);
+    legend_ = new QLabel(box);
+    legend_->setObjectName(QStringLiteral("Legend"));
+    legend_->setWordWrap(true);
+    legend_->setTextFormat(Qt::RichText);
+    layout->addWidget(legend_);
+    return box;
+}
+
+QGroupBox *HopDetailsDialog::createStatistics()
+{
+    auto *box = new QGroupBox(QStringLiteral("Statistics (ms)"), content_);
+    auto *layout = new QVBoxLayout(box);
+    auto *scroll = new QScrollArea(box);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    grid_ = new HopStatsGrid(scroll);
+    scroll->setWidget(grid_);
+    layout->addWidget(scroll, 1);
+    avgNote_ = addText(box, "AvgNote", QStringLiteral("How the figures relate to the table"));
+    layout->addWidget(avgNote_);
+    return box;
+}
+
+QGroupBox *HopDetailsDialog::createLoss()
+{
+    auto *box = new QGroupBox(QStringLiteral("Loss"), content_);
+    auto *layout = new QVBoxLayout(box);
+    loss_ = addText(box, "LossText", QStringLiteral("Loss explained"));
+    layout->addWidget(loss_);
+    return box;
+}
+
+QGroupBox *HopDetailsDialog::createMtu()
+{
+    auto *box = new QGroupBox(QStringLiteral("MTU and return path"), content_);
+    auto *layout = new QVBoxLayout(box);
+    mtu_ = addText(box, "MtuText", QStringLiteral("The last MTU search"));
+    returnPath_ = addText(box, "ReturnPathText", QStringLiteral("Reply TTL and what the Asym figure rests on"));
+    layout->addWidget(mtu_);
+    layout->addWidget(returnPath_);
+    return box;
+}
+
+void HopDetailsDialog::createButtons()
+{
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    copy_ = buttons->addButton(QStringLiteral("Copy"), QDialogButtonBox::ActionRole);
+    copy_->setObjectName(QStringLiteral("Copy"));
+    copy_->setAccessibleDescription(QStringLiteral(
+        "Puts the hop's probes on the clipboard as tab-separated lines: run, milliseconds since "
+        "the start, address, round-trip time or timeout."));
+    copy_->setAutoDefault(false);
+    connect(copy_, &QPushButton::clicked, this, &HopDetailsDialog::copyProbes);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout()->addWidget(buttons);
+    auto *shortcut = new QShortcut(QKeySequence::Copy, this);
+    connect(shortcut, &QShortcut::activated, this, &HopDetailsDialog::copyProbes);
+}
+
+void HopDetailsDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    refresh();
+}
+
+void HopDetailsDialog::showHop(int16_t hop)
+{
+    hop_ = hop;
+    refresh();
+}
+
+void HopDetailsDialog::refresh()
+{
+    if (!isVisible())
+        return;
+    const HopDetails details = engine_.details();
+    setWindowTitle(hop_ ? QStringLiteral("Hop %1 \u2014 Korvalen").arg(hop_)
+                        : QStringLiteral("Hop details \u2014 Korvalen"));
+    if (!hop_ || details.probes(hop_).empty()) {
+        showEmpty(details);
+        return;
+    }
+    empty_->hide();
+    content_->show();
+    copy_->setEnabled(true);
+    showTimeLine(details);
+    showStatistics(details);
+    loss_->setText(qs(details.lossText(hop_)));
+    showMtu(details);
+    showReturnPath(details);
+}
+
+void HopDetailsDialog::showEmpty(const HopDetails &details)
+{
+    QString text;
+    if (details.hopCount() == 0)
+        text = QStringLiteral("No results: start a trace, then choose a row of the table.");
+    else if (!hop_)
+        text = QStringLiteral("Choose a row of the table: double-click it, or press Enter on it.");
+    else
+        text = QStringLiteral("Hop %1 has no probes in these results.").arg(hop_);
+    empty_->setText(text);
+    empty_->show();
+    content_->hide();
+    copy_->setEnabled(false);
+    chart_->setProbes(nullptr, 0, {});
+    chart_->setAccessibleDescription(text);
+}
+
+QString HopDetailsDialog::entryText(const HopDetails &details, int32_t entry) const
+{
+    if (entry == 0)
+        return QStringLiteral("addresses the full address log could not hold");
+    const QString name = qs(details.addressName(entry));
+    const QString address = qs(details.addressText(entry));
+    return name.isEmpty() ? address : address + QLatin1Char(' ') + name;
+}
+
+void HopDetailsDialog::showTimeLine(const HopDetails &details)
+{
+    const HopHistory &probes = details.probes(hop_);
+    chart_->setProbes(&probes, probes.back().sentUs,
+                      [this](int32_t entry) { return entryText(engine_.details(), entry); });
+    QStringList legend, spoken;
+    int logged = 0;
+    for (int32_t entry : chart_->bins().seriesEntries()) {
+        const QColor c = entry ? TimeLineChart::seriesColour(logged++, palette())
+                               : TimeLineChart::unloggedColour(palette());
+        const QString text = entryText(details, entry);
+        legend << QStringLiteral("<span style=\"color:%1\">&#9632;</span>&nbsp;%2")
+                      .arg(colourHex(c), text.toHtmlEscaped());
+        spoken << text;
+    }
+    legend << QStringLiteral("<span>&#9474;</span>&nbsp;lost probe (along the top edge)");
+    legend_->setText(legend.join(QStringLiteral(" &nbsp;&nbsp; ")));
+    legend_->setAccessibleName(QStringLiteral("Legend: ") + spoken.join(QStringLiteral("; ")));
+
+    const RttStatistics all = details.statistics(hop_);
+    const LossBreakdown loss = details.loss(hop_);
+    QString summary = QStringLiteral("%1 probes, %2 replies").arg(all.probes).arg(all.replies);
+    if (all.replies)
+        summary += QStringLiteral(", median %1 ms").arg(all.median, 0, 'f', 3);
+    summary += QStringLiteral(", %1 lost, longest run of losses %2.")
+                   .arg(loss.lost)
+                   .arg(loss.longestLossRun);
+    chart_->setAccessibleDescription(summary);
+}
+
+void HopDetailsDialog::showStatistics(const HopDetails &details)
+{
+    std::vector<HopStatsGrid::Row> rows;
+    const QString hopTitle = QStringLiteral("Hop %1").arg(hop_);
+    rows.push_back({hopTitle, hopTitle, QColor(), details.statistics(hop_), true});
+    int logged = 0;
+    for (const AddressStatistics &a : details.addressStatistics(hop_)) {
+        const QColor c = a.entry ? TimeLineChart::seriesColour(logged++, palette())
+                                 : TimeLineChart::unloggedColour(palette());
+        const QString text = entryText(details, a.entry);
+        rows.push_back({text, text, c, a.stats, false});
+    }
+    grid_->showRows(rows);
+    QString note = QStringLiteral(
+        "The table's Avg is the mean of whole-millisecond times, so it may sit up to 1 ms "
+        "below Avg here.");
+    if (const int32_t n = rows.front().stats.imprecise)
+        note += QStringLiteral(" %1 of the replies carry only a whole-millisecond time.").arg(n);
+    avgNote_->setText(note);
+}
+
+QString HopDetailsDialog::ttlWord(const HopDetails &details) const
+{
+    for (const AddressStatistics &a : details.addressStatistics(hop_))
+        if (a.entry && details.addressText(a.entry).find(':') != std::string::npos)
+            return QStringLiteral("hop limit");
+    return QStringLiteral("TTL");
+}
+
+void HopDetailsDialog::showMtu(const HopDetails &details)
+{
+    const MtuRecord &r = details.mtu(hop_);
+    QString text;
+    if (r.result == MtuResult::none)
+        text = engine_.settings.optFindMtu ? QStringLiteral("No MTU search of this hop yet.")
+                                           : QStringLiteral("Find MTU is off: no MTU search.");
+    else if (r.result == MtuResult::ambiguous)
+        text = QStringLiteral("The hop answers from several addresses, so no MTU search is made: "
+                              "MTU ???.");
+    else
+        text = QStringLiteral("The last search (run %1) tried, in IP packet bytes: %2; %3")
+                   .arg(r.run)
+                   .arg(triesText(r.tries), resultText(r));
+    mtu_->setText(text);
+}
+
+void HopDetailsDialog::showReturnPath(const HopDetails &details)
+{
+    const QString ttl = ttlWord(details);
+    QStringList text;
+    if (const auto observed = details.replyTtl(hop_))
+        text << QStringLiteral("Replies to the main probes arrive with %1 %2.").arg(ttl).arg(*observed);
+    const auto basis = details.asymBasis(hop_);
+    const bool asym = engine_.settings.optAsymmetryView;
+    if (!basis)
+        text << (engine_.settings.optFindMtu
+                     ? QStringLiteral("No completed MTU search yet: the Asym/TTL figure rests on "
+                                      "its replies.")
+                     : QStringLiteral("The Asym/TTL figure rests on the MTU search's replies: "
+                                      "with Find MTU off it stays empty."));
+    else if (!basis->consistent)
+        text << QStringLiteral("The last MTU search's replies arrived with differing %1s (the "
+                               "first with %2), so the figure is ???.")
+                    .arg(ttl)
+                    .arg(basis->observed);
+    else
+        text << QStringLiteral("%1 the last MTU search's replies: they arrived with %2 %3, so the "
+                               "hop most likely sent them with %4; that is %5 hops back against "
+                               "%6 hops there%7.")
+                    .arg(asym ? QStringLiteral("The Asym figure rests on")
+                              : QStringLiteral("The TTL column shows the %1 of").arg(ttl))
+                    .arg(ttl)
+                    .arg(basis->observed)
+                    .arg(basis->initialTtl)
+                    .arg(basis->hopsBack)
+                    .arg(basis->hopsThere)
+                    .arg(asym ? QStringLiteral(", Asym %1").arg(basis->asym()) : QString());
+    returnPath_->setText(text.join(QLatin1Char(' ')));
+}
+
+QString HopDetailsDialog::probeText() const
+{
+    return hop_ ? qs(engine_.details().probeLines(hop_)) : QString();
+}
+
+void HopDetailsDialog::copyProbes()
+{
+    const QString text = probeText();
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+
+class HopDetails;
+class HopStatsGrid;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class TimeLineChart;
+class TraceEngine;
+
+// Hop details: what happened at one hop, probe by probe, over the current
+// trace: the time line, the figures per address, the loss explained, the last
+// MTU search and what the Asym/TTL figure rests on, and Copy of the probes.
+// It only reads the engine, between probes; the main window tells it which
+// hop to show and when to read again (at the table's refresh pace).
+class HopDetailsDialog : public QDialog {
+    Q_OBJECT
+public:
+    HopDetailsDialog(const TraceEngine &engine, QWidget *parent);
+
+    // hop 1..255, or 0 for none chosen; shows it at once when visible.
+    void showHop(int16_t hop);
+    int16_t hop() const { return hop_; }
+    // Reads the engine again; does nothing while hidden.
+    void refresh();
+    // The hop's probes as tab-separated lines, as Copy puts them.
+    QString probeText() const;
+
+    TimeLineChart *chart() const { return chart_; }
+    HopStatsGrid *statistics() const { return grid_; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QGroupBox *createTimeLine();
+    QGroupBox *createStatistics();
+    QGroupBox *createLoss();
+    QGroupBox *createMtu();
+    void createButtons();
+    QLabel *addText(QWidget *parent, const char *name, const QString &description);
+
+    void showEmpty(const HopDetails &details);
+    void showTimeLine(const HopDetails &details);
+    void showStatistics(const HopDetails &details);
+    void showMtu(const HopDetails &details);
+    void showReturnPath(const HopDetails &details);
+    QString entryText(const HopDetails &details, int32_t entry) const;
+    QString ttlWord(const HopDetails &details) const;
+    void copyProbes();
+
+    const TraceEngine &engine_;
+    int16_t hop_ = 0;
+    QLabel *empty_ = nullptr;
+    QWidget *content_ = nullptr;
+    TimeLineChart *chart_ = nullptr;
+    QLabel *legend_ = nullptr;
+    HopStatsGrid *grid_ = nullptr;
+    QLabel *avgNote_ = nullptr;
+    QLabel *loss_ = nullptr;
+    QLabel *mtu_ = nullptr;
+    QLabel *returnPath_ = nullptr;
+    QPushButton *copy_ = nullptr;
+};
