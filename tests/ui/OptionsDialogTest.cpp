@@ -67,7 +67,6 @@ private slots:
     void failingFieldBlocksEveryControl_data();
     void failingFieldBlocksEveryControl();
     void okChecksAFieldSetWithoutFocus();
-    void accessibleToggleRunsTheCheck();
     void passingCheckRunsOncePerTab();
     void labelsAndDisabledControlsRunNoCheck();
     void findMtuProposesOneRunOf100Bytes();
@@ -296,46 +295,6 @@ void OptionsDialogTest::okChecksAFieldSetWithoutFocus()
     QVERIFY(dialog->isVisible());
     QCOMPARE(applied.count(), 0);
     QCOMPARE(settings.optMaxHops, int16_t(30));
-}
-
-// A screen reader toggles a check box or an option button through its
-// accessible action, which moves no focus: the field's check runs all the same,
-// and a failing one leaves the control, and what its handler would change, as
-// they were.
-void OptionsDialogTest::accessibleToggleRunsTheCheck()
-{
-    settings.setStartupValues();
-    settings.optFindMtu = true; // the View options are enabled
-    open();
-    QLineEdit *edit = field("Text5");
-    type(edit, "0");
-    const auto toggle = [](QAbstractButton *box) {
-        QAccessibleActionInterface *action =
-            QAccessible::queryAccessibleInterface(box)->actionInterface();
-        QVERIFY(action);
-        QVERIFY(action->actionNames().contains(QAccessibleActionInterface::toggleAction()));
-        action->doAction(QAccessibleActionInterface::toggleAction());
-    };
-    const char *const boxes[] = {"Check1", "Check2", "Option2"};
-    for (int i = 0; i < 3; ++i) {
-        auto *box = child<QAbstractButton>(boxes[i]);
-        const bool was = box->isChecked();
-        toggle(box);
-        QTRY_COMPARE(sink.messages.size(), i + 1);
-        QCOMPARE(box->isChecked(), was);
-        QCOMPARE(sink.messages.last().text, bounded(1, 30));
-        QCOMPARE(dialog->focusWidget(), edit);
-    }
-    QVERIFY(child<QGroupBox>("Frame1")->isEnabled());
-    QCOMPARE(field("Text6")->text(), QStringLiteral("20"));
-
-    type(edit, "5");
-    toggle(child<QCheckBox>("Check1"));
-    toggle(child<QRadioButton>("Option2"));
-    QTRY_VERIFY(child<QRadioButton>("Option2")->isChecked());
-    QVERIFY(child<QCheckBox>("Check1")->isChecked());
-    QCOMPARE(sink.messages.size(), 3);
-    QVERIFY(!child<QRadioButton>("Option1")->isChecked());
 }
 
 // The guard on its own, counting its checks: one per Tab that leaves a field.
