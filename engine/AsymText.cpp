@@ -21,7 +21,8 @@ AsymBasis asymBasis(std::span<const int16_t> ttls, int16_t hop)
 {
     AsymBasis b;
     b.observed = ttls.front();
-    b.consistent = std::all_of(ttls.begin(), ttls.end(), [&b](int16_t t) { return t == b.observed; });
+    b.consistent =
+        std::all_of(ttls.begin(), ttls.end(), [&b](int16_t t) { return t == b.observed; });
     b.initialTtl = initialTtlGuess(b.observed);
     b.hopsBack = static_cast<int16_t>(b.initialTtl - b.observed + 1);
     b.hopsThere = hop;

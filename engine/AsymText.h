@@ -7,11 +7,11 @@
 // What the Asym figure rests on: the arriving TTL of a search's successful
 // probes, the TTL the hop most likely sent them with, and the hops each way.
 struct AsymBasis {
-    int16_t observed = 0;    // the first successful probe's arriving TTL (hop limit)
-    bool consistent = true;  // every successful probe arrived with it; else "???"
-    int16_t initialTtl = 0;  // 255, 128 or 64
-    int16_t hopsBack = 0;    // initialTtl - observed + 1
-    int16_t hopsThere = 0;   // the hop number
+    int16_t observed = 0;   // the first successful probe's arriving TTL (hop limit)
+    bool consistent = true; // every successful probe arrived with it; else "???"
+    int16_t initialTtl = 0; // 255, 128 or 64
+    int16_t hopsBack = 0;   // initialTtl - observed + 1
+    int16_t hopsThere = 0;  // the hop number
     int16_t asym() const { return static_cast<int16_t>(hopsBack - hopsThere); }
 };
 

@@ -24,7 +24,7 @@ public:
 
     // The highest hop with a probe (the rows of the trace); 0 before any.
     int16_t hopCount() const { return history_.highestHop(); }
-    // hop 1..255; an unprobed hop's history is empty.
+    // hop 1..255; an unprobed hop's history is empty, and so is any other hop's.
     const HopHistory &probes(int16_t hop) const { return history_.hop(hop); }
     // Dotted (or IPv6) text and host name of an address-log entry; empty for
     // entry 0 (lost, or not held by the full log).

@@ -95,6 +95,6 @@ std::string lossText(const LossBreakdown &loss)
     if (loss.nothingBeyond)
         return lostShare(loss) + ". No later hop has answered: loss here is loss of the path." +
                pendingText(loss);
-    return lostShare(loss) + ", and no later hop answered in those runs: " + pathShare(loss) +
-           "." + pendingText(loss);
+    return lostShare(loss) + ", and no later hop answered in those runs: " + pathShare(loss) + "." +
+           pendingText(loss);
 }

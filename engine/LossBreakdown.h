@@ -13,11 +13,11 @@
 struct LossBreakdown {
     int32_t probes = 0;
     int32_t lost = 0;
-    int32_t noReply = 0;   // lost, but a later hop answered in that run
-    int32_t forward = 0;   // lost, and nothing beyond answered in that run
-    int32_t pending = 0;   // lost in the run still going; later hops may yet answer
-    bool silent = false;   // every probe lost while later hops answered
-    bool target = false;   // the target answered at this hop
+    int32_t noReply = 0; // lost, but a later hop answered in that run
+    int32_t forward = 0; // lost, and nothing beyond answered in that run
+    int32_t pending = 0; // lost in the run still going; later hops may yet answer
+    bool silent = false; // every probe lost while later hops answered
+    bool target = false; // the target answered at this hop
     // No later hop has answered in this trace: the last hop reached, or one
     // beyond it.
     bool nothingBeyond = false;

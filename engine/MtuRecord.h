@@ -14,7 +14,7 @@ enum class MtuAnswer : uint8_t {
 struct MtuTry {
     int16_t size = 0; // IP packet, headers included
     MtuAnswer answer = MtuAnswer::noAnswer;
-    uint8_t ttl = 0;  // arriving TTL (hop limit) of a reply
+    uint8_t ttl = 0; // arriving TTL (hop limit) of a reply
 };
 
 enum class MtuResult : uint8_t {
@@ -27,10 +27,10 @@ enum class MtuResult : uint8_t {
 
 // The last MTU search of one hop.
 struct MtuRecord {
-    int32_t run = 0;            // the run it belongs to; 0 before any
-    std::vector<MtuTry> tries;  // every probe it sent, in order
+    int32_t run = 0;           // the run it belongs to; 0 before any
+    std::vector<MtuTry> tries; // every probe it sent, in order
     MtuResult result = MtuResult::none;
-    int16_t mtu = 0;            // with found: the largest packet that passed
+    int16_t mtu = 0; // with found: the largest packet that passed
     // The TTLs the Asym/TTL column was last built from: those of the last
     // completed search; empty while the column is empty or shows "***". A
     // search of an ambiguous hop leaves the column, and these, as they were.

@@ -53,7 +53,11 @@ public:
     uint64_t revision() const { return revision_; }
 
 private:
-    static size_t index(int16_t hop) { return static_cast<size_t>(hop); }
+    // A hop outside 1..255 reads as slot 0, which no probe ever fills.
+    static size_t index(int16_t hop)
+    {
+        return hop >= 1 && hop <= maxHop ? static_cast<size_t>(hop) : 0;
+    }
     void append(int16_t hop, const HopProbe &probe);
 
     std::array<HopHistory, maxHop + 1> hops_;

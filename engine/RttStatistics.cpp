@@ -16,7 +16,7 @@ struct Replies {
     std::vector<uint32_t> times; // microseconds
     int32_t probes = 0;
     int32_t imprecise = 0;
-    uint64_t jitterSum = 0; // of |t(i) - t(i-1)|, in microseconds
+    uint64_t jitterSum = 0;       // of |t(i) - t(i-1)|, in microseconds
     std::optional<uint32_t> last; // the latest probe's time, none once it is lost
 
     void add(const HopProbe &p)
@@ -93,7 +93,7 @@ RttStatistics rttStatistics(const HopHistory &probes)
 
 std::vector<AddressStatistics> addressStatistics(const HopHistory &probes)
 {
-    std::vector<int32_t> slot;  // by entry: index into groups + 1, 0 for none yet
+    std::vector<int32_t> slot; // by entry: index into groups + 1, 0 for none yet
     std::vector<Replies> groups;
     std::vector<int32_t> entries;
     Replies unlogged;

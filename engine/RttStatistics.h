@@ -11,7 +11,7 @@
 // worst and last are the row's Best, Worst and Last. The row's Avg is the mean
 // of truncated times, so it may sit up to 1 ms below avg.
 struct RttStatistics {
-    int32_t probes = 0;  // hop: its main probes; address: its replies
+    int32_t probes = 0; // hop: its main probes; address: its replies
     int32_t replies = 0;
     // Hop: replies / probes. Address: its share of the hop's replies. 0..1.
     double share = 0;
@@ -20,9 +20,9 @@ struct RttStatistics {
     double best = 0;
     double median = 0;
     double avg = 0;
-    double p95 = 0;   // 95th percentile, interpolated between ranks as the median is
+    double p95 = 0; // 95th percentile, interpolated between ranks as the median is
     double worst = 0;
-    double stdev = 0; // sample standard deviation; 0 for one reply
+    double stdev = 0;  // sample standard deviation; 0 for one reply
     double jitter = 0; // mean absolute difference of consecutive replies' times
     // Hop: the last probe's time when it was answered, none after a loss, as
     // the row's Last. Address: its latest reply's time.

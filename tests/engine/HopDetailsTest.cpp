@@ -188,6 +188,8 @@ TEST_P(HopDetailsTest, EmptiesWithTheRows)
     EXPECT_EQ(details.mtu(1).result, MtuResult::none);
     EXPECT_FALSE(details.replyTtl(1));
     EXPECT_EQ(details.lossText(1), "No probes yet.");
+    for (const int16_t outside : {0, 256, -1})
+        EXPECT_TRUE(details.probes(outside).empty()) << outside;
     settings.optMaxRuns = 2;
     trace();
     trace();
