@@ -34,7 +34,9 @@ start_korvalen
 set_runs "$RUNS"
 
 echo "probe-rate: $RUNS runs ($PROBES main probes) to $DST, $REPEATS rounds, $(machine)"
-cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ n += $1 } END { printf "%d", n }'; }
+# CPU time of all the program's threads in ns. Not printf "%d": mawk caps it
+# at 2^31 - 1, so past 2.1 s of the program's CPU every burst read 0.
+cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ n += $1 } END { printf "%.0f", n }'; }
 # ours_burst TARGET: a trace by the window; RATE, and CPU in us per probe
 ours_burst() {
     local c0

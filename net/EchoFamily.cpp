@@ -44,6 +44,7 @@ const EchoFamily ipv4{AF_INET,
                       "AF_INET",
                       "IPPROTO_ICMP",
                       IcmpPacket::buildEchoRequest,
+                      IcmpPacket::renumberEchoRequest,
                       DatagramPacket::parseReply,
                       ipv4ErrorQueueEntry,
                       ipv4Raw};
@@ -60,6 +61,7 @@ const EchoFamily ipv6{AF_INET6,
                       "AF_INET6",
                       "IPPROTO_ICMPV6",
                       Icmp6Packet::buildEchoRequest,
+                      IcmpPacket::setEchoSequence, // the kernel fills the checksum
                       Icmp6Packet::parseDatagramReply,
                       Icmp6Packet::parseErrorQueueEntry,
                       Icmp6Packet::parseRawMessage};

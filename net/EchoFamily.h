@@ -18,8 +18,9 @@ struct EchoFamily {
     int domain;   // AF_INET, AF_INET6
     int protocol; // IPPROTO_ICMP, IPPROTO_ICMPV6
     int level;    // of every option below: IPPROTO_IP, IPPROTO_IPV6
-    // Control messages of each send.
-    int hopLimit;     // IP_TTL, IPV6_HOPLIMIT
+    // A control message of each send.
+    int hopLimit; // IP_TTL, IPV6_HOPLIMIT
+    // A socket option, set when it changes.
     int trafficClass; // IP_TOS, IPV6_TCLASS
     // Socket options.
     int receiveHopLimit; // IP_RECVTTL, IPV6_RECVHOPLIMIT
@@ -33,6 +34,8 @@ struct EchoFamily {
     // The echo request: IPv4's carries its checksum, the kernel fills ICMPv6's.
     std::vector<uint8_t> (*buildRequest)(uint16_t id, uint16_t sequence,
                                          std::span<const uint8_t> payload);
+    // The same request with another sequence number, changed in place.
+    void (*renumberRequest)(std::span<uint8_t> request, uint16_t sequence);
     // What one recvmsg read: on a datagram socket, an echo reply or an
     // error-queue entry; on a raw socket, anything the filters let through.
     std::optional<IcmpPacket::Answer> (*parseDatagramReply)(const DatagramPacket::Received &,

@@ -102,6 +102,26 @@ std::vector<uint8_t> buildEchoRequest(uint16_t id, uint16_t sequence,
     return packet;
 }
 
+// HC' = ~(~HC + ~m + m') (RFC 1624, eqn. 3), m the old sequence and m' the
+// new one: the checksum a sum from scratch gives.
+void renumberEchoRequest(std::span<uint8_t> request, uint16_t sequence)
+{
+    uint32_t sum = static_cast<uint16_t>(~read16(request, 2))
+                 + static_cast<uint16_t>(~read16(request, 6)) + sequence;
+    while (sum >> 16)
+        sum = (sum & 0xffff) + (sum >> 16);
+    const auto checksum = static_cast<uint16_t>(~sum);
+    request[2] = static_cast<uint8_t>(checksum >> 8);
+    request[3] = static_cast<uint8_t>(checksum);
+    setEchoSequence(request, sequence);
+}
+
+void setEchoSequence(std::span<uint8_t> message, uint16_t sequence)
+{
+    message[6] = static_cast<uint8_t>(sequence >> 8);
+    message[7] = static_cast<uint8_t>(sequence);
+}
+
 std::vector<uint8_t> buildEchoMessage(uint8_t type, uint16_t id, uint16_t sequence,
                                       std::span<const uint8_t> payload)
 {
@@ -109,8 +129,7 @@ std::vector<uint8_t> buildEchoMessage(uint8_t type, uint16_t id, uint16_t sequen
     packet[0] = type;
     packet[4] = static_cast<uint8_t>(id >> 8);
     packet[5] = static_cast<uint8_t>(id);
-    packet[6] = static_cast<uint8_t>(sequence >> 8);
-    packet[7] = static_cast<uint8_t>(sequence);
+    setEchoSequence(packet, sequence);
     std::copy(payload.begin(), payload.end(), packet.begin() + icmpHeaderSize);
     return packet;
 }

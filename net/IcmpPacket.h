@@ -45,6 +45,11 @@ std::vector<uint8_t> buildEchoRequest(uint16_t id, uint16_t sequence,
 // header has ICMP's layout with other type numbers.
 std::vector<uint8_t> buildEchoMessage(uint8_t type, uint16_t id, uint16_t sequence,
                                       std::span<const uint8_t> payload);
+// Gives a built echo request another sequence number. The checksum is
+// updated from the two words that changed (RFC 1624), not summed anew.
+void renumberEchoRequest(std::span<uint8_t> request, uint16_t sequence);
+// Writes the sequence number of an echo message of either family.
+void setEchoSequence(std::span<uint8_t> message, uint16_t sequence);
 
 // True for the ICMP errors that quote a request: 3, 4, 11 and 12.
 bool isErrorType(uint8_t type);

@@ -48,6 +48,70 @@ std::optional<IpAddress> parseIpv6(const std::string &text)
     return IpAddress::fromIpv6(bytes, scope);
 }
 
+char *writeDotted(char *at, const uint8_t *bytes)
+{
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0)
+            *at++ = '.';
+        at = std::to_chars(at, at + 3, bytes[i]).ptr;
+    }
+    return at;
+}
+
+// The longest run of zero groups, the first of equal ones; none shorter than two.
+struct ZeroRun {
+    int base = -1;
+    int length = 0;
+};
+ZeroRun longestZeroRun(const uint16_t (&groups)[8])
+{
+    ZeroRun best, current;
+    for (int i = 0; i <= 8; ++i) {
+        if (i < 8 && groups[i] == 0) {
+            if (current.base < 0)
+                current = {i, 0};
+            ++current.length;
+        } else if (current.base >= 0) {
+            if (current.length > best.length)
+                best = current;
+            current = {};
+        }
+    }
+    return best.length >= 2 ? best : ZeroRun{};
+}
+
+// What inet_ntop writes, without its printf: a trace shows the text of every
+// reply of a hop that answers from two addresses in turn. Groups in lower-case
+// hex without leading zeros, the longest zero run as "::", and an address of
+// the forms ::a.b.c.d and ::ffff:a.b.c.d ends in a dotted quad.
+std::string ipv6Text(const IpAddress::Ipv6Bytes &bytes)
+{
+    uint16_t groups[8];
+    for (size_t i = 0; i < 8; ++i)
+        groups[i] = static_cast<uint16_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
+    const ZeroRun zeros = longestZeroRun(groups);
+    char text[INET6_ADDRSTRLEN];
+    char *at = text;
+    for (int i = 0; i < 8; ++i) {
+        if (zeros.base >= 0 && i >= zeros.base && i < zeros.base + zeros.length) {
+            if (i == zeros.base)
+                *at++ = ':';
+            continue;
+        }
+        if (i != 0)
+            *at++ = ':';
+        if (i == 6 && zeros.base == 0
+            && (zeros.length == 6 || (zeros.length == 5 && groups[5] == 0xffff))) {
+            at = writeDotted(at, bytes.data() + 12);
+            break;
+        }
+        at = std::to_chars(at, at + 4, groups[i], 16).ptr;
+    }
+    if (zeros.base >= 0 && zeros.base + zeros.length == 8)
+        *at++ = ':';
+    return std::string(text, at);
+}
+
 } // namespace
 
 IpAddress IpAddress::fromIpv4(uint32_t networkOrder)
@@ -132,18 +196,9 @@ std::string IpAddress::text() const
 {
     if (!ipv6_) { // every reply of a trace is shown: the dotted quad without printf
         char quad[16];
-        char *at = quad;
-        for (size_t i = 0; i < 4; ++i) {
-            if (i > 0)
-                *at++ = '.';
-            at = std::to_chars(at, std::end(quad), bytes_[i]).ptr;
-        }
-        return std::string(quad, at);
+        return std::string(quad, writeDotted(quad, bytes_.data()));
     }
-    char buffer[INET6_ADDRSTRLEN] = {};
-    if (!inet_ntop(AF_INET6, bytes_.data(), buffer, sizeof buffer))
-        return {};
-    std::string text = buffer;
+    std::string text = ipv6Text(bytes_);
     if (scope_ != 0) {
         char name[IF_NAMESIZE] = {};
         text += '%';

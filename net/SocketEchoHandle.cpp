@@ -57,7 +57,7 @@ uint32_t SocketEchoHandle::sendEcho(const IpAddress &destination, std::span<cons
     // which is then repeated.
     if (!applyOptions(options))
         return finish(reply, IpStatus::generalFailure);
-    const auto request = family_.buildRequest(id_, sequence, payload);
+    const auto request = requestFor(sequence, payload);
     if (!transmitDespitePendingErrors(destination, request, options))
         return sendFailed(errno, reply);
     const auto timeout = std::chrono::milliseconds(timeoutMs);
@@ -142,13 +142,17 @@ SocketEchoHandle::ErrorEntries SocketEchoHandle::readErrors()
     const int count = recvmmsg(fd_, messages.data(), errorBatch, MSG_ERRQUEUE | MSG_DONTWAIT, nullptr);
     if (count <= 0)
         return read;
-    read.receivedAt = Clock::now();
+    // A send stamp comes without the packet (OPT_TSONLY): only an entry with
+    // data can be an answer, and only then is the time of the read needed.
+    const auto end = messages.begin() + count;
+    if (std::any_of(messages.begin(), end, [](const mmsghdr &m) { return m.msg_len > 0; }))
+        read.receivedAt = Clock::now();
     read.more = count == errorBatch;
     for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
         const msghdr &message = messages[i].msg_hdr;
         const std::span<const uint8_t> control{
             reinterpret_cast<const uint8_t *>(errorControl_[i].bytes), message.msg_controllen};
-        if (takeSendStamp(control))
+        if (messages[i].msg_len == 0 && takeSendStamp(control))
             continue;
         read.entries[static_cast<size_t>(read.count++)] = {
             {buffer_.get() + i * part, std::min<size_t>(messages[i].msg_len, part)},
@@ -169,7 +173,12 @@ void SocketEchoHandle::readSendStamps()
 
 bool SocketEchoHandle::applyOptions(const IpOptionInformation &options)
 {
-    const int dontFragment = (options.flags & IpOptionInformation::dontFragment) != 0 ? 1 : 0;
+    return applyDontFragment(options.flags) && applyTos(options.tos);
+}
+
+bool SocketEchoHandle::applyDontFragment(uint8_t flags)
+{
+    const int dontFragment = (flags & IpOptionInformation::dontFragment) != 0 ? 1 : 0;
     if (dontFragment == applied_.dontFragment)
         return true;
     applied_.dontFragment = -1;
@@ -179,26 +188,51 @@ bool SocketEchoHandle::applyOptions(const IpOptionInformation &options)
     return true;
 }
 
-// TTL and TOS (hop limit and traffic class) travel as control messages of the
-// send itself: a handle is opened per probe, and every system call counts in a
-// fast trace.
+// A trace keeps its TOS (traffic class), so it is a socket option rather than
+// a control message of every send: the kernel copies one control message
+// without allocating, two need an allocation per send.
+bool SocketEchoHandle::applyTos(uint8_t tos)
+{
+    if (tos == applied_.tos)
+        return true;
+    applied_.tos = -1;
+    const int value = tos;
+    if (setsockopt(fd_, family_.level, family_.trafficClass, &value, sizeof value) != 0)
+        return false;
+    applied_.tos = tos;
+    return true;
+}
+
+// A trace sends the same payload again and again: the last request is kept
+// and renumbered, so its bytes are neither copied nor summed again.
+std::span<const uint8_t> SocketEchoHandle::requestFor(uint16_t sequence,
+                                                      std::span<const uint8_t> payload)
+{
+    const auto header = static_cast<std::ptrdiff_t>(IcmpPacket::icmpHeaderSize);
+    if (request_.size() == IcmpPacket::icmpHeaderSize + payload.size()
+        && std::equal(payload.begin(), payload.end(), request_.begin() + header))
+        family_.renumberRequest(request_, sequence);
+    else
+        request_ = family_.buildRequest(id_, sequence, payload);
+    return request_;
+}
+
+// The TTL (hop limit) changes from probe to probe, so it travels as a control
+// message of the send itself: a system call less per probe than setting it.
 bool SocketEchoHandle::transmit(const IpAddress &destination, std::span<const uint8_t> request,
                                 const IpOptionInformation &options)
 {
     sockaddr_storage to;
     const socklen_t toLength = destination.toSockaddr(to);
     iovec data{const_cast<uint8_t *>(request.data()), request.size()};
-    alignas(cmsghdr) char control[2 * CMSG_SPACE(sizeof(int))] = {};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     msghdr message{&to, toLength, &data, 1, control, sizeof control, 0};
-    const int values[2][2] = {{family_.hopLimit, options.ttl}, {family_.trafficClass, options.tos}};
     cmsghdr *entry = CMSG_FIRSTHDR(&message);
-    for (const auto &value : values) {
-        entry->cmsg_level = family_.level;
-        entry->cmsg_type = value[0];
-        entry->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(entry), &value[1], sizeof(int));
-        entry = CMSG_NXTHDR(&message, entry);
-    }
+    entry->cmsg_level = family_.level;
+    entry->cmsg_type = family_.hopLimit;
+    entry->cmsg_len = CMSG_LEN(sizeof(int));
+    const int ttl = options.ttl;
+    std::memcpy(CMSG_DATA(entry), &ttl, sizeof ttl);
     if (!sendsKnown_ && keysRestartable_)
         restartSendKeys();
     // Both clocks as close to the send as a user-space stamp gets; the

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <sys/socket.h>
+#include <vector>
 
 // What both socket backends share: the socket, the per-send options, the
 // sequence numbers, the wait for the answer on the monotonic clock and the
@@ -80,13 +81,17 @@ protected:
 private:
     static constexpr size_t bufferSize = 65536; // larger than any IP datagram
     static constexpr int sendAttempts = 5;
-    // The socket's current don't-fragment setting, so only changes cost a
-    // call; -1 is not known.
+    // The socket's current don't-fragment and TOS settings, so only changes
+    // cost a call; -1 is not known. A new socket sends with TOS 0.
     struct Applied {
         int dontFragment = -1;
+        int tos = 0;
     };
 
     bool applyOptions(const IpOptionInformation &options);
+    bool applyDontFragment(uint8_t flags);
+    bool applyTos(uint8_t tos);
+    std::span<const uint8_t> requestFor(uint16_t sequence, std::span<const uint8_t> payload);
     uint32_t finish(IcmpEchoReply &reply, uint32_t status);
     uint32_t answered(const Match &match, IcmpEchoReply &reply, Clock::duration timeout);
     uint32_t sendFailed(int error, IcmpEchoReply &reply);
@@ -107,6 +112,7 @@ private:
     std::shared_ptr<const EchoService::IdleHook> idleHook_;
     std::unique_ptr<uint8_t[]> buffer_;
     Applied applied_;
+    std::vector<uint8_t> request_; // the last request sent
     // When the request went out, on both clocks: the monotonic one for the
     // deadline, the real-time one (the receive stamps' clock) for the time.
     Clock::time_point sentAt_;

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
+#include <netinet/icmp6.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -182,21 +183,68 @@ std::optional<WireRequest> nextRequest(int sniffer)
     }
 }
 
+// Options as one handle's requests change them: the socket keeps TOS and
+// don't fragment between requests, so a change (back to 0 too) must reach
+// the wire as well as the first setting.
+const IpOptionInformation wireOptions[] = {
+    {37, 0xb8, 0}, {38, 0xb8, IpOptionInformation::dontFragment}, {39, 0, 0},
+    {40, 0x10, IpOptionInformation::dontFragment}, {41, 0x10, 0}};
+
 TEST_P(EchoLoopback, TtlTosSizeAndDontFragmentReachTheWire)
 {
     const int sniffer = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     ASSERT_GE(sniffer, 0);
     const std::vector<uint8_t> payload(100, 'a');
-    for (const uint8_t flags : {uint8_t{0}, IpOptionInformation::dontFragment}) {
+    for (const IpOptionInformation &options : wireOptions) {
         IcmpEchoReply reply;
-        handle->sendEcho(loopbackAddress, payload, {37, 0xb8, flags}, reply, 2000);
+        handle->sendEcho(loopbackAddress, payload, options, reply, 2000);
         EXPECT_EQ(reply.status, IpStatus::success);
         const auto request = nextRequest(sniffer);
         ASSERT_TRUE(request);
-        EXPECT_EQ(request->ttl, 37);
-        EXPECT_EQ(request->tos, 0xb8);
+        EXPECT_EQ(request->ttl, options.ttl);
+        EXPECT_EQ(request->tos, options.tos);
         EXPECT_EQ(request->length, 128u);
-        EXPECT_EQ(request->dontFragment, flags != 0);
+        EXPECT_EQ(request->dontFragment, options.flags != 0);
+    }
+    close(sniffer);
+}
+
+// The same over ICMPv6: a raw socket of the test's own reads each echo
+// request with its hop limit and traffic class as control messages.
+TEST_P(EchoLoopback, Ipv6HopLimitAndTrafficClassReachTheWire)
+{
+    const IpAddress local6 = *IpAddress::parse("::1");
+    auto handle6 = service.openHandle(local6);
+    ASSERT_TRUE(handle6) << service.lastOpenFailure().reason;
+    const int sniffer = socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+    ASSERT_GE(sniffer, 0);
+    const int on = 1;
+    icmp6_filter filter;
+    ICMP6_FILTER_SETBLOCKALL(&filter);
+    ICMP6_FILTER_SETPASS(ICMP6_ECHO_REQUEST, &filter);
+    ASSERT_EQ(setsockopt(sniffer, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter), 0);
+    ASSERT_EQ(setsockopt(sniffer, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on), 0);
+    ASSERT_EQ(setsockopt(sniffer, IPPROTO_IPV6, IPV6_RECVTCLASS, &on, sizeof on), 0);
+    const std::vector<uint8_t> payload(100, 'a');
+    for (const IpOptionInformation &options : wireOptions) {
+        IcmpEchoReply reply;
+        handle6->sendEcho(local6, payload, options, reply, 2000);
+        EXPECT_EQ(reply.status, IpStatus::success);
+        uint8_t data[2048];
+        alignas(cmsghdr) char control[256];
+        iovec part{data, sizeof data};
+        msghdr message{nullptr, 0, &part, 1, control, sizeof control, 0};
+        pollfd entry{sniffer, POLLIN, 0};
+        ASSERT_EQ(poll(&entry, 1, 1000), 1);
+        EXPECT_EQ(recvmsg(sniffer, &message, 0), 108);
+        int seen[2] = {-1, -1}; // hop limit, traffic class
+        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            const bool tclass = c->cmsg_type == IPV6_TCLASS;
+            if (c->cmsg_level == IPPROTO_IPV6 && (tclass || c->cmsg_type == IPV6_HOPLIMIT))
+                std::memcpy(&seen[tclass ? 1 : 0], CMSG_DATA(c), sizeof(int));
+        }
+        EXPECT_EQ(seen[0], options.ttl);
+        EXPECT_EQ(seen[1], options.tos);
     }
     close(sniffer);
 }

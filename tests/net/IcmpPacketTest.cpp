@@ -95,6 +95,24 @@ TEST(IcmpPacket, EchoRequestCarriesIdSequencePayloadAndValidChecksum)
     EXPECT_FALSE(IcmpPacket::isOurRequest(packet, std::nullopt, 0xfedd));
 }
 
+// A kept request renumbered is the request built anew, for every sequence
+// number, from any earlier one, payloads of odd and even length.
+TEST(IcmpPacket, RenumberedRequestIsTheRequestBuiltAnew)
+{
+    for (const size_t size : {size_t{0}, size_t{33}, size_t{200}}) {
+        const Bytes payload(size, 'a');
+        Bytes packet = IcmpPacket::buildEchoRequest(0x1234, 0, payload);
+        Bytes packet6 = Icmp6Packet::buildEchoRequest(0x1234, 0, payload);
+        for (uint32_t step = 0; step < 0x20000; ++step) {
+            const auto sequence = static_cast<uint16_t>(step * 40503u); // all 65536, in jumps
+            IcmpPacket::renumberEchoRequest(packet, sequence);
+            IcmpPacket::setEchoSequence(packet6, sequence);
+            ASSERT_EQ(packet, IcmpPacket::buildEchoRequest(0x1234, sequence, payload)) << sequence;
+            ASSERT_EQ(packet6, Icmp6Packet::buildEchoRequest(0x1234, sequence, payload));
+        }
+    }
+}
+
 TEST(IcmpPacket, StatusOfEveryTypeAndCode)
 {
     struct Case {

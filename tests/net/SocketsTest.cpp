@@ -165,6 +165,28 @@ TEST(IpAddress, TypedTextsReadAsOneAddressWithCanonicalText)
     EXPECT_EQ(IpAddress(), IpAddress::fromIpv4(0));
 }
 
+// The text is inet_ntop's for every placement of zero groups: runs of every
+// length and position, ties, one lone zero, and the embedded IPv4 forms.
+TEST(IpAddress, Ipv6TextIsInetNtops)
+{
+    const uint16_t values[] = {0x1, 0xab, 0xffff, 0x1000, 0xc000, 0x201};
+    for (unsigned zeros = 0; zeros < 256; ++zeros) {
+        for (size_t v = 0; v < std::size(values); ++v) {
+            IpAddress::Ipv6Bytes bytes{};
+            for (unsigned i = 0; i < 8; ++i) {
+                uint16_t group = (zeros >> i & 1) != 0 ? 0 : values[(v + i) % std::size(values)];
+                if (i == 5 && zeros == 0x1f && v % 2 == 0)
+                    group = 0xffff; // ::ffff:a.b.c.d
+                bytes[2 * i] = static_cast<uint8_t>(group >> 8);
+                bytes[2 * i + 1] = static_cast<uint8_t>(group);
+            }
+            char expected[INET6_ADDRSTRLEN];
+            ASSERT_TRUE(inet_ntop(AF_INET6, bytes.data(), expected, sizeof expected));
+            EXPECT_EQ(IpAddress::fromIpv6(bytes).text(), expected) << zeros << " " << v;
+        }
+    }
+}
+
 // Only the hosts file: a name that is not there would go on to a name server.
 TEST(SystemResolver, LooksUpTheHostsFile)
 {
