@@ -48,7 +48,7 @@ x_tool() { timeout 10 env DISPLAY="$DISPLAY_NUM" "$@"; }
 
 start_x() { # Xvfb and a window manager of our own, ended on exit
     [ ! -e "/tmp/.X11-unix/X${DISPLAY_NUM#:}" ] || fail "display $DISPLAY_NUM is in use"
-    Xvfb "$DISPLAY_NUM" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb "$DISPLAY_NUM" -screen 0 "${X_SCREEN:-1280x900x24}" -nolisten tcp >/dev/null 2>&1 &
     x_pids+=($!)
     at_exit stop_x
     local i

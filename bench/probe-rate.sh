@@ -14,8 +14,10 @@
 # With KORVALEN_BEFORE set to another build of the program, every IPv4 round
 # runs that build's window first, then this one's, then ping -f: only such
 # interleaved rounds compare two builds on a shared machine (the IPv6 rounds
-# interleave the same way).
-# usage: [KORVALEN_BEFORE=PATH] bench/probe-rate.sh [RUNS [REPEATS]]   (root; scripts/build first)
+# interleave the same way). DETAILS=1 opens the Hop details on the target's
+# row in a trace of its own before the measured ones (Enter on the table's last
+# row); the dialog stays open, on that hop, through every measured trace.
+# usage: [KORVALEN_BEFORE=PATH] [DETAILS=1] bench/probe-rate.sh [RUNS [REPEATS]]   (root; scripts/build first)
 set -euo pipefail
 export KV_PREFIX=kv-bn-pr- KV_DELAY_MS=0
 source "$(dirname "$0")/lib.sh"
@@ -29,9 +31,30 @@ require "$KORVALEN" "$BURST"
 bed_up
 OUT=$(mktemp -d)
 at_exit rm -rf "$OUT"
+# open_details: the Hop details opened early in an unmeasured trace to dst, on
+# a screen wide enough to hold it beside the main window, whose controls the
+# script clicks
+[ -z "${DETAILS:-}" ] || X_SCREEN=2200x900x24
+open_details() {
+    local base dialog
+    x_tool xdotool windowmove "$KWIN" 0 0
+    base=$(out_requests "$KPID")
+    watch_burst "$PROBES" "$OUT/warm-up"
+    start_trace "$DST"
+    wait_requests "$KPID" $((base + 3 * 10))
+    click "$KWIN" 120 5400 11415 255 # the table, below its rows
+    keys End Return
+    dialog=$(x_tool xdotool search --sync --onlyvisible --name '^Hop [0-9]+ ' | head -1) ||
+        fail "the Hop details did not open"
+    x_tool xdotool windowmove "$dialog" 1000 0
+    wait_burst "$OUT/warm-up"
+    sleep 0.5 # the trace's end
+    echo "  the Hop details are open: $(x_tool xdotool getwindowname "$dialog")"
+}
 start_x
 start_korvalen
 set_runs "$RUNS"
+[ -z "${DETAILS:-}" ] || open_details
 
 echo "probe-rate: $RUNS runs ($PROBES main probes) to $DST, $REPEATS rounds, $(machine)"
 # CPU time of all the program's threads in ns. Not printf "%d": mawk caps it
@@ -60,6 +83,7 @@ window() {
     stop_korvalen
     KORVALEN=$1 start_korvalen
     set_runs "$RUNS"
+    [ -z "${DETAILS:-}" ] || open_details
 }
 # rounds LABEL TARGET [PING OPTION]: REPEATS alternating bursts to TARGET; the
 # median ratios program / ping and (KORVALEN_BEFORE) before / ping in MEDIAN
