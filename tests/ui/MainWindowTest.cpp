@@ -645,7 +645,9 @@ void MainWindowTest::hopDetailsOpenFromTheTable()
             QCOMPARE(menu->actions().size(), 1);
             QAction *action = menu->actions().front();
             QCOMPARE(action->text(), QStringLiteral("Hop details"));
-            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+            // the keys, not a click: Qt 6.8 lets no click through to a menu the pointer never moved on
+            QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
         });
         QContextMenuEvent event(QContextMenuEvent::Mouse, row2, viewport->mapToGlobal(row2));
         QApplication::sendEvent(viewport, &event);
