@@ -189,14 +189,11 @@ bool TraceEngine::probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr
         return waitOutUnsent(hop, targetAddr);
     }
     if (*count < 1) {
-        rows_.handleRow(hop, false, {}, 0);
-        recordProbe(hop, targetAddr, 0, nullptr);
+        writeProbe(hop, targetAddr, nullptr);
         return true;
     }
     lastReplyAddr = reply.address;
-    const int32_t entry =
-        rows_.handleRow(hop, true, reply.address, static_cast<int32_t>(reply.roundTripTime));
-    recordProbe(hop, targetAddr, entry, &reply);
+    writeProbe(hop, targetAddr, &reply);
     if (!gone_ && settings.optFindMtu)
         mtu_.findPathMtu(hop, reply.address, *handle, reply);
     return !gone_;
@@ -216,22 +213,24 @@ bool TraceEngine::refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sen
 // lost and takes its whole time-out, and Stop or Quit ends that wait at once.
 bool TraceEngine::waitOutUnsent(int16_t hop, const IpAddress &targetAddr)
 {
-    rows_.handleRow(hop, false, {}, 0);
-    recordProbe(hop, targetAddr, 0, nullptr);
+    writeProbe(hop, targetAddr, nullptr);
     echo_.waitIdle(timeoutMs(), [this] { return tracing && !windowGone(); });
     return !windowGone();
 }
 
-// A main probe's outcome in its hop's history; reply is null for a time-out.
-void TraceEngine::recordProbe(int16_t hop, const IpAddress &targetAddr, int32_t entry,
-                              const IcmpEchoReply *reply)
+// A main probe's outcome in its hop's row and its hop's history; reply is null
+// for a time-out.
+void TraceEngine::writeProbe(int16_t hop, const IpAddress &targetAddr, const IcmpEchoReply *reply)
 {
     const auto sent = std::chrono::duration_cast<std::chrono::microseconds>(sentAt_ - runsStart_);
     const auto sentUs = static_cast<uint64_t>(std::max<int64_t>(sent.count(), 0));
     if (!reply) {
+        rows_.handleRow(hop, false, {}, 0);
         rows_.history.addLoss(hop, sentUs);
         return;
     }
+    const int32_t entry =
+        rows_.handleRow(hop, true, reply->address, static_cast<int32_t>(reply->roundTripTime));
     rows_.history.addReply(hop, sentUs, entry, reply->roundTripTime, reply->roundTripUs,
                            reply->address == targetAddr, reply->ttl);
 }

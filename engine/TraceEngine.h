@@ -72,8 +72,7 @@ private:
     bool probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr);
     bool refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sendErrno);
     bool waitOutUnsent(int16_t hop, const IpAddress &targetAddr);
-    void recordProbe(int16_t hop, const IpAddress &targetAddr, int32_t entry,
-                     const IcmpEchoReply *reply);
+    void writeProbe(int16_t hop, const IpAddress &targetAddr, const IcmpEchoReply *reply);
     // The reply count of one probe of size bytes, headers included, sent after
     // yielding to the window; empty when the window started closing.
     std::optional<uint32_t> sendProbe(EchoHandle &handle, const IpAddress &address, int16_t size,

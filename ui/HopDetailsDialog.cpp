@@ -90,13 +90,15 @@ HopDetailsDialog::HopDetailsDialog(const TraceEngine &engine, QWidget *parent)
     resize(780, 680);
 }
 
-// A text whose accessible name is the text itself; the description says what it is.
-QLabel *HopDetailsDialog::addText(QWidget *parent, const char *name, const QString &description)
+// A wrapped text; its accessible name is the text unless one is set, the
+// description says what it is.
+QLabel *HopDetailsDialog::addText(QWidget *parent, const char *name, const QString &description,
+                                  Qt::TextFormat format)
 {
     auto *label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
+    label->setTextFormat(format);
     label->setAccessibleDescription(description);
     return label;
 }
@@ -108,10 +110,8 @@ QGroupBox *HopDetailsDialog::createTimeLine()
     chart_ = new TimeLineChart(box);
     chart_->setAccessibleName(QStringLiteral("Time line of the round-trip times"));
     layout->addWidget(chart_, 1);
-    legend_ = new QLabel(box);
-    legend_->setObjectName(QStringLiteral("Legend"));
-    legend_->setWordWrap(true);
-    legend_->setTextFormat(Qt::RichText);
+    legend_ = addText(box, "Legend", QStringLiteral("Each address's colour in the time line"),
+                      Qt::RichText);
     layout->addWidget(legend_);
     return box;
 }

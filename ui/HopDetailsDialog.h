@@ -41,7 +41,8 @@ private:
     QGroupBox *createLoss();
     QGroupBox *createMtu();
     void createButtons();
-    QLabel *addText(QWidget *parent, const char *name, const QString &description);
+    QLabel *addText(QWidget *parent, const char *name, const QString &description,
+                    Qt::TextFormat format = Qt::PlainText);
 
     void showEmpty(const HopDetails &details);
     void showTimeLine(const HopDetails &details);
