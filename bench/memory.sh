@@ -10,9 +10,9 @@
 # First, headless, the hop history alone (bench/history_cost: the engine over
 # a scripted network, 10000 runs over 30 and over 255 hops): RSS and the
 # growth per probe from 1000 to 10000 runs (goal: at most 16 bytes a probe).
-# DETAILS=1 opens the Hop details on the target's row (Enter on the table's
-# last row) early in every trace, so the window reads every hop's history as
-# it grows.
+# DETAILS=1 presses End and Enter on the table early in every trace, which
+# opens the Hop details on a row (hop 1, where probe-rate.sh checked it), so
+# the window reads that hop's history as it grows.
 # usage: [DETAILS=1] bench/memory.sh [TRACES]   (root; scripts/build first)
 set -euo pipefail
 export KV_PREFIX=kv-bn-me- KV_DELAY_MS=0

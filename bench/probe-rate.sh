@@ -14,9 +14,9 @@
 # With KORVALEN_BEFORE set to another build of the program, every IPv4 round
 # runs that build's window first, then this one's, then ping -f: only such
 # interleaved rounds compare two builds on a shared machine (the IPv6 rounds
-# interleave the same way). DETAILS=1 opens the Hop details on the target's
-# row in a trace of its own before the measured ones (Enter on the table's last
-# row); the dialog stays open, on that hop, through every measured trace.
+# interleave the same way). DETAILS=1 opens the Hop details (End and Enter on
+# the table; it lands on hop 1) in a trace of its own before the measured ones;
+# the dialog stays open, on that hop, through every measured trace.
 # usage: [KORVALEN_BEFORE=PATH] [DETAILS=1] bench/probe-rate.sh [RUNS [REPEATS]]   (root; scripts/build first)
 set -euo pipefail
 export KV_PREFIX=kv-bn-pr- KV_DELAY_MS=0
