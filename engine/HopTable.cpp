@@ -1,6 +1,5 @@
 #include "engine/HopTable.h"
 
-#include <charconv>
 #include <utility>
 
 #include "engine/Notes.h"
@@ -74,7 +73,7 @@ void HopTable::handleTimeout(int16_t hop)
         results.addRow(signRoomText(hop));
     }
     results.setCell(hop, colAddress, hopNoted[idx(hop)] ? seeNotes : noAnswer);
-    results.setCell(hop, colHostname, settings_.optResolveNames ? noAnswer : "");
+    results.setCell(hop, colHostname, settings_.optResolveNames ? noAnswer : std::string_view());
     writeCounts(hop);
     writeTimeoutTimes(hop);
 }
@@ -82,7 +81,7 @@ void HopTable::handleTimeout(int16_t hop)
 void HopTable::handleReply(int16_t hop, const IpAddress &address, int32_t rtt)
 {
     ++stats.hopRecv[idx(hop)];
-    const std::string s = addressText(hop, address);
+    const std::string &s = addressText(hop, address);
     if (maxhop < hop)
         addReplyRow(hop, s, rtt);
     else
@@ -91,7 +90,7 @@ void HopTable::handleReply(int16_t hop, const IpAddress &address, int32_t rtt)
 
 // A hop mostly answers from the address it answered from last time; the text
 // of that one is kept, since a fast trace shows tens of thousands of replies a second.
-std::string HopTable::addressText(int16_t hop, const IpAddress &address)
+const std::string &HopTable::addressText(int16_t hop, const IpAddress &address)
 {
     auto &last = lastText_[idx(hop)];
     if (!last || last->first != address)
@@ -169,9 +168,9 @@ void HopTable::writeCounts(int16_t hop)
 {
     const int32_t sent = stats.hopSent[idx(hop)];
     const int32_t recv = stats.hopRecv[idx(hop)];
-    results.setCell(hop, colSent, std::to_string(sent));
-    results.setCell(hop, colRecv, std::to_string(recv));
-    results.setCell(hop, colLoss, std::to_string((sent - recv) * 100 / sent));
+    results.setNumber(hop, colSent, sent);
+    results.setNumber(hop, colRecv, recv);
+    results.setNumber(hop, colLoss, (sent - recv) * 100 / sent);
 }
 
 void HopTable::writeTimeoutTimes(int16_t hop)
@@ -180,9 +179,18 @@ void HopTable::writeTimeoutTimes(int16_t hop)
     const int32_t best = stats.hopBest[h];
     const int32_t worst = stats.hopWorst[h];
     const int32_t recv = stats.hopRecv[h];
-    results.setCell(hop, colBest, best == HopStats::noBest ? noValue : std::to_string(best));
-    results.setCell(hop, colAvg, recv < 1 ? noValue : std::to_string(stats.hopSum[h] / recv));
-    results.setCell(hop, colWorst, worst == 0 ? noValue : std::to_string(worst));
+    if (best == HopStats::noBest)
+        results.setCell(hop, colBest, noValue);
+    else
+        results.setNumber(hop, colBest, best);
+    if (recv < 1)
+        results.setCell(hop, colAvg, noValue);
+    else
+        results.setNumber(hop, colAvg, stats.hopSum[h] / recv);
+    if (worst == 0)
+        results.setCell(hop, colWorst, noValue);
+    else
+        results.setNumber(hop, colWorst, worst);
     results.setCell(hop, colLast, noValue);
 }
 
@@ -194,10 +202,10 @@ void HopTable::writeReplyTimes(int16_t hop, int32_t rtt)
     stats.hopSum[h] += rtt;
     if (rtt > stats.hopWorst[h])
         stats.hopWorst[h] = rtt;
-    results.setCell(hop, colBest, std::to_string(stats.hopBest[h]));
-    results.setCell(hop, colAvg, std::to_string(stats.hopSum[h] / stats.hopRecv[h]));
-    results.setCell(hop, colWorst, std::to_string(stats.hopWorst[h]));
-    results.setCell(hop, colLast, std::to_string(rtt));
+    results.setNumber(hop, colBest, stats.hopBest[h]);
+    results.setNumber(hop, colAvg, stats.hopSum[h] / stats.hopRecv[h]);
+    results.setNumber(hop, colWorst, stats.hopWorst[h]);
+    results.setNumber(hop, colLast, rtt);
 }
 
 int32_t HopTable::findInLog(int16_t hop, const std::string &s) const
@@ -235,13 +243,19 @@ int32_t HopTable::appendToLog(int16_t hop, const std::string &s)
     return dbIndex;
 }
 
+// The count is the entry's decimal text: one more carries from its last digit.
 void HopTable::countReply(int32_t k)
 {
     replyEntry_ = k;
     std::string &count = log.dbCount[static_cast<size_t>(k)];
-    int32_t n = 0;
-    std::from_chars(count.data(), count.data() + count.size(), n);
-    count = std::to_string(n + 1);
+    for (auto digit = count.rbegin(); digit != count.rend(); ++digit) {
+        if (*digit != '9') {
+            ++*digit;
+            return;
+        }
+        *digit = '0';
+    }
+    count.insert(count.begin(), '1');
 }
 
 // False when the window started closing during the look-up, which yields.

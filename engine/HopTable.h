@@ -67,7 +67,7 @@ private:
 
     void handleTimeout(int16_t hop);
     void handleReply(int16_t hop, const IpAddress &address, int32_t rtt);
-    std::string addressText(int16_t hop, const IpAddress &address);
+    const std::string &addressText(int16_t hop, const IpAddress &address);
     void addReplyRow(int16_t hop, const std::string &s, int32_t rtt);
     void updateReplyRow(int16_t hop, const std::string &s, int32_t rtt);
     void noteReply(int16_t hop, const std::string &s, int32_t k);

@@ -1,6 +1,7 @@
 #include "engine/ResultModel.h"
 
 #include <cassert>
+#include <charconv>
 
 void ResultModel::addRow(std::string hopText)
 {
@@ -14,14 +15,21 @@ const std::string &ResultModel::cell(int row, int column) const
     return this->row(row)[static_cast<size_t>(column)];
 }
 
-void ResultModel::setCell(int row, int column, std::string text)
+void ResultModel::setCell(int row, int column, std::string_view text)
 {
     assert(row >= 1 && row <= rowCount() && column >= 0 && column < columnCount);
     std::string &c = rows_[static_cast<size_t>(row - 1)][static_cast<size_t>(column)];
     if (c != text) {
-        c = std::move(text);
+        c.assign(text);
         ++revision_;
     }
+}
+
+void ResultModel::setNumber(int row, int column, int32_t value)
+{
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    setCell(row, column, std::string_view(digits, static_cast<size_t>(end - digits)));
 }
 
 const ResultModel::Row &ResultModel::row(int row) const

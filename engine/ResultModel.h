@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The result table and the Notes text as plain data. Rows are addressed from 1
@@ -19,7 +20,12 @@ public:
     // Adds a row at the end with its Hop text; the sub-items start empty.
     void addRow(std::string hopText);
     const std::string &cell(int row, int column) const;
-    void setCell(int row, int column, std::string text);
+    // A cell is only written, and the revision only bumped, when its text
+    // changes: a fast trace rewrites every cell of a row at each reply, and
+    // most of them read as they did.
+    void setCell(int row, int column, std::string_view text);
+    // The cell as the decimal text of value, written without an allocation.
+    void setNumber(int row, int column, int32_t value);
     const Row &row(int row) const;
     void removeAllRows();
 
