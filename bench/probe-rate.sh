@@ -6,7 +6,8 @@
 # bench/burst_rate on the namespace's count of sent echo requests. REPEATS
 # alternating rounds. Then one more round of each under strace -c -f gives
 # the system calls per main probe (all threads of the program), which the
-# machine's load does not blur. The last line is the median ratio
+# machine's load does not blur, and where perf is installed one more of each
+# counted by the kernel's tracepoint at full speed. The last line is the median ratio
 # program / ping -f (goal: at least 0.3). Before it, the same REPEATS rounds to
 # dst's IPv6 address beside ping -6 -f (goal: at least 0.9). Each burst also
 # gives its CPU time per probe (the program's threads from the scheduler's
@@ -132,6 +133,26 @@ kill -INT "$tracer"
 wait "$tracer" || true
 on_src strace -f -c -o "$OUT/theirs.strace" ping -f -q -c "$PROBES" "$DST" >/dev/null
 calls() { awk '$NF == "total" { print $4 }' "$1"; }
+# strace slows each probe about fifteenfold, which inflates the calls that come
+# per millisecond or per refresh; the kernel's own count at full speed needs
+# perf and tracefs (skipped without them).
+full_speed_calls() {
+    command -v perf >/dev/null || return 0
+    [ -d /sys/kernel/tracing/events ] || mount -t tracefs nodev /sys/kernel/tracing 2>/dev/null || return 0
+    perf stat -x, -e raw_syscalls:sys_enter -p "$KPID" -o "$OUT/ours.perf" 2>/dev/null &
+    tracer=$!
+    sleep 0.5
+    watch_burst "$PROBES" "$OUT/ours"
+    start_trace "$DST"
+    wait_burst "$OUT/ours"
+    sleep 0.5
+    kill -INT "$tracer"
+    wait "$tracer" || true
+    on_src perf stat -x, -e raw_syscalls:sys_enter -o "$OUT/theirs.perf" ping -f -q -c "$PROBES" "$DST" >/dev/null
+    count() { awk -F, '/raw_syscalls/ { print $1 }' "$1"; }
+    echo "system calls per main probe at full speed (perf): program $(calc '"%.2f", '"$(count "$OUT/ours.perf") / $PROBES"), ping -f $(calc '"%.2f", '"$(count "$OUT/theirs.perf") / $PROBES")"
+}
+full_speed_calls
 echo "system calls per main probe: program $(calc '"%.2f", '"$(calls "$OUT/ours.strace") / $PROBES"), ping -f $(calc '"%.2f", '"$(calls "$OUT/theirs.strace") / $PROBES")"
 echo "  program: $(awk 'NR > 2 && $NF != "total" && $1 !~ /^-/ { printf "%s %s  ", $NF, $4 }' "$OUT/ours.strace")"
 [ -z "${KORVALEN_BEFORE:-}" ] ||
