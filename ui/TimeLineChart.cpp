@@ -11,6 +11,14 @@
 
 namespace {
 
+// over with weight/255 of top on it, as an opaque colour
+QColor mixed(const QColor &over, const QColor &top, int weight)
+{
+    const auto mix = [weight](int a, int b) { return (a * (255 - weight) + b * weight) / 255; };
+    return QColor(mix(over.red(), top.red()), mix(over.green(), top.green()),
+                  mix(over.blue(), top.blue()));
+}
+
 // Okabe and Ito's palette, which readers with any common colour-vision
 // deficiency can tell apart; black comes last and is the text colour, so it
 // shows on a dark style too.
@@ -96,7 +104,9 @@ void TimeLineChart::rebin()
 QRect TimeLineChart::plotRect() const
 {
     const QFontMetrics fm = fontMetrics();
-    const int left = fm.horizontalAdvance(QStringLiteral("0000.00 ms")) + pad;
+    if (labelWidth_ < 0) // measuring a text costs more than the rest of a repaint's grid
+        labelWidth_ = fm.horizontalAdvance(QStringLiteral("0000.00 ms"));
+    const int left = labelWidth_ + pad;
     const int bottom = fm.height() + pad;
     return QRect(left, pad + fm.height() / 2, width() - left - 2 * pad,
                  height() - bottom - pad - fm.height() / 2);
@@ -124,18 +134,20 @@ void TimeLineChart::paintEvent(QPaintEvent *)
     paintProbes(p, plot);
 }
 
+// The grid lines and the frame are one-pixel fills of opaque colours (the
+// grid's is the text's faded into the plot's): the raster engine draws a line
+// or a rectangle's outline a pixel at a time, which made them the dearest part
+// of a repaint.
 void TimeLineChart::paintGrid(QPainter &p, const QRect &plot) const
 {
     const QFontMetrics fm = fontMetrics();
-    QColor line = palette().color(QPalette::Text);
-    line.setAlpha(40);
+    const QColor line = mixed(palette().color(QPalette::Base), palette().color(QPalette::Text), 40);
     const QColor text = palette().color(QPalette::WindowText);
     const double yMax = yMaxMs();
     const double yStep = niceCeil(yMax / 5);
     for (double v = 0; v <= yMax * (1 + 1e-9); v += yStep) {
         const int y = yOf(static_cast<uint32_t>(std::lround(v * 1000)), plot);
-        p.setPen(line);
-        p.drawLine(plot.left(), y, plot.right(), y);
+        p.fillRect(plot.left(), y, plot.width(), 1, line);
         p.setPen(text);
         const QString label = msText(v);
         p.drawText(plot.left() - pad - fm.horizontalAdvance(label), y + fm.ascent() / 2, label);
@@ -145,15 +157,17 @@ void TimeLineChart::paintGrid(QPainter &p, const QRect &plot) const
     const double xStep = minutes ? 60 * niceCeil(end / 60 / 6) : niceCeil(end / 6);
     for (double s = 0; s <= end * (1 + 1e-9); s += xStep) {
         const int x = plot.left() + static_cast<int>(std::lround(s / end * (plot.width() - 1)));
-        p.setPen(line);
-        p.drawLine(x, plot.top(), x, plot.bottom());
+        p.fillRect(x, plot.top(), 1, plot.height(), line);
         p.setPen(text);
         const QString label = secondsText(s, minutes);
         const int w = fm.horizontalAdvance(label);
         p.drawText(std::clamp(x - w / 2, 0, width() - w), plot.bottom() + pad + fm.ascent(), label);
     }
-    p.setPen(palette().color(QPalette::Mid));
-    p.drawRect(plot.adjusted(0, 0, -1, -1));
+    const QColor frame = palette().color(QPalette::Mid);
+    p.fillRect(plot.left(), plot.top(), plot.width(), 1, frame);
+    p.fillRect(plot.left(), plot.bottom(), plot.width(), 1, frame);
+    p.fillRect(plot.left(), plot.top(), 1, plot.height(), frame);
+    p.fillRect(plot.right(), plot.top(), 1, plot.height(), frame);
 }
 
 std::vector<QColor> TimeLineChart::seriesColours() const
@@ -195,6 +209,8 @@ void TimeLineChart::paintProbes(QPainter &p, const QRect &plot) const
 
 bool TimeLineChart::event(QEvent *event)
 {
+    if (event->type() == QEvent::FontChange)
+        labelWidth_ = -1;
     if (event->type() != QEvent::ToolTip)
         return QWidget::event(event);
     auto *help = static_cast<QHelpEvent *>(event);

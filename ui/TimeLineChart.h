@@ -51,4 +51,5 @@ private:
     uint64_t endUs_ = 0;
     EntryText entryText_;
     TimeLineBins bins_;
+    mutable int labelWidth_ = -1; // of the widest time label in the font; -1: not measured yet
 };
