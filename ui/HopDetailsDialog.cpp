@@ -193,11 +193,15 @@ void HopDetailsDialog::refresh()
     empty_->hide();
     content_->show();
     copy_->setEnabled(true);
-    showTimeLine(details);
-    showStatistics(details);
-    loss_->setText(qs(details.lossText(hop_)));
+    // Each figure is worked out once a refresh: a hop of a long trace holds
+    // tens of thousands of probes.
+    const HopFigures figures{details.statistics(hop_), details.addressStatistics(hop_),
+                             details.loss(hop_)};
+    showTimeLine(details, figures);
+    showStatistics(details, figures);
+    loss_->setText(qs(lossText(figures.loss)));
     showMtu(details);
-    showReturnPath(details);
+    showReturnPath(details, figures);
 }
 
 void HopDetailsDialog::showEmpty(const HopDetails &details)
@@ -226,7 +230,7 @@ QString HopDetailsDialog::entryText(const HopDetails &details, int32_t entry) co
     return name.isEmpty() ? address : address + QLatin1Char(' ') + name;
 }
 
-void HopDetailsDialog::showTimeLine(const HopDetails &details)
+void HopDetailsDialog::showTimeLine(const HopDetails &details, const HopFigures &figures)
 {
     const HopHistory &probes = details.probes(hop_);
     chart_->setProbes(&probes, probes.back().sentUs,
@@ -245,8 +249,8 @@ void HopDetailsDialog::showTimeLine(const HopDetails &details)
     legend_->setText(legend.join(QStringLiteral(" &nbsp;&nbsp; ")));
     legend_->setAccessibleName(QStringLiteral("Legend: ") + spoken.join(QStringLiteral("; ")));
 
-    const RttStatistics all = details.statistics(hop_);
-    const LossBreakdown loss = details.loss(hop_);
+    const RttStatistics &all = figures.all;
+    const LossBreakdown &loss = figures.loss;
     QString summary = QStringLiteral("%1 probes, %2 replies").arg(all.probes).arg(all.replies);
     if (all.replies)
         summary += QStringLiteral(", median %1 ms").arg(all.median, 0, 'f', 3);
@@ -256,13 +260,13 @@ void HopDetailsDialog::showTimeLine(const HopDetails &details)
     chart_->setAccessibleDescription(summary);
 }
 
-void HopDetailsDialog::showStatistics(const HopDetails &details)
+void HopDetailsDialog::showStatistics(const HopDetails &details, const HopFigures &figures)
 {
     std::vector<HopStatsGrid::Row> rows;
     const QString hopTitle = QStringLiteral("Hop %1").arg(hop_);
-    rows.push_back({hopTitle, hopTitle, QColor(), details.statistics(hop_), true});
+    rows.push_back({hopTitle, hopTitle, QColor(), figures.all, true});
     int logged = 0;
-    for (const AddressStatistics &a : details.addressStatistics(hop_)) {
+    for (const AddressStatistics &a : figures.perAddress) {
         const QColor c = a.entry ? TimeLineChart::seriesColour(logged++, palette())
                                  : TimeLineChart::unloggedColour(palette());
         const QString text = entryText(details, a.entry);
@@ -277,9 +281,9 @@ void HopDetailsDialog::showStatistics(const HopDetails &details)
     avgNote_->setText(note);
 }
 
-QString HopDetailsDialog::ttlWord(const HopDetails &details) const
+QString HopDetailsDialog::ttlWord(const HopDetails &details, const HopFigures &figures) const
 {
-    for (const AddressStatistics &a : details.addressStatistics(hop_))
+    for (const AddressStatistics &a : figures.perAddress)
         if (a.entry && details.addressText(a.entry).find(':') != std::string::npos)
             return QStringLiteral("hop limit");
     return QStringLiteral("TTL");
@@ -302,9 +306,9 @@ void HopDetailsDialog::showMtu(const HopDetails &details)
     mtu_->setText(text);
 }
 
-void HopDetailsDialog::showReturnPath(const HopDetails &details)
+void HopDetailsDialog::showReturnPath(const HopDetails &details, const HopFigures &figures)
 {
-    const QString ttl = ttlWord(details);
+    const QString ttl = ttlWord(details, figures);
     QStringList text;
     if (const auto observed = details.replyTtl(hop_))
         text << QStringLiteral("Replies to the main probes arrive with %1 %2.").arg(ttl).arg(*observed);

@@ -2,6 +2,10 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <vector>
+
+#include "engine/LossBreakdown.h"
+#include "engine/RttStatistics.h"
 
 class HopDetails;
 class HopStatsGrid;
@@ -44,13 +48,20 @@ private:
     QLabel *addText(QWidget *parent, const char *name, const QString &description,
                     Qt::TextFormat format = Qt::PlainText);
 
+    // The shown hop's figures, as one refresh reads them.
+    struct HopFigures {
+        RttStatistics all;
+        std::vector<AddressStatistics> perAddress;
+        LossBreakdown loss;
+    };
+
     void showEmpty(const HopDetails &details);
-    void showTimeLine(const HopDetails &details);
-    void showStatistics(const HopDetails &details);
+    void showTimeLine(const HopDetails &details, const HopFigures &figures);
+    void showStatistics(const HopDetails &details, const HopFigures &figures);
     void showMtu(const HopDetails &details);
-    void showReturnPath(const HopDetails &details);
+    void showReturnPath(const HopDetails &details, const HopFigures &figures);
     QString entryText(const HopDetails &details, int32_t entry) const;
-    QString ttlWord(const HopDetails &details) const;
+    QString ttlWord(const HopDetails &details, const HopFigures &figures) const;
     void copyProbes();
 
     const TraceEngine &engine_;
