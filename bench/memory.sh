@@ -82,7 +82,7 @@ for t in $(seq "$TRACES"); do
     fd=$(open_fds "$KPID")
     echo "program trace $t: RSS at 1000 runs $(mb "$rss1") MB, at 10000 runs $(mb "$rss10") MB, $fd descriptors after it"
     [ -z "${DETAILS:-}" ] || echo "  after it the Hop details show: $(x_tool xdotool getwindowname "$DIALOG")"
-    [ -z "$HOPS" ] || echo "  growth from 1000 to 10000 runs: $(calc '"%.2f", '"($rss10 - $rss1) * 1024 / ($PER_RUN * (RUNS - 1000))") bytes a main probe"
+    [ -z "$HOPS" ] || echo "  growth from 1000 to 10000 runs: $(calc '"%.2f", '"($rss10 - $rss1) * 1024 / ($PER_RUN * ($RUNS - 1000))") bytes a main probe (the hop history keeps 16)"
 done
 growth=$(mb $((rss10 - rss1)))
 
