@@ -106,8 +106,9 @@ click() {
 keys() { x_tool xdotool key --clearmodifiers "$@"; sleep 0.1; }
 typed() { x_tool xdotool type --delay 20 "$1"; sleep 0.1; }
 
-# Sets Max runs in the Options dialog and applies it with OK.
-set_runs() {
+# Sets Max runs (and Max hops, when given) in the Options dialog and applies
+# them with OK.
+set_runs() { # set_runs RUNS [HOPS]
     local dialog= i
     for i in $(seq 30); do
         # a window manager that is still placing the window may eat a click
@@ -120,6 +121,11 @@ set_runs() {
     click "$dialog" 1680 2640 615 285         # Text6, Max runs
     keys ctrl+a
     typed "$1"
+    if [ -n "${2:-}" ]; then
+        click "$dialog" 3600 1680 615 285     # Text7, Max hops
+        keys ctrl+a
+        typed "$2"
+    fi
     click "$dialog" 3120 3240 1095 495        # OK
 }
 
@@ -170,10 +176,11 @@ out_requests() {
 rss_kb() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
 open_fds() { ls "/proc/$1/fd" | wc -l; }
 mb() { calc '"%.1f", '"$1 / 1024"; }
-# wait_requests PID COUNT: until the namespace has sent COUNT echo requests
+# wait_requests PID COUNT [SECONDS]: until the namespace has sent COUNT echo
+# requests, for about SECONDS (300) at most
 wait_requests() {
     local i
-    for i in $(seq 30000); do
+    for i in $(seq $((${3:-300} * 100))); do
         [ "$(out_requests "$1" 2>/dev/null || true)" -ge "$2" ] 2>/dev/null && return 0
         kill -0 "$1" 2>/dev/null || fail "process $1 ended before $2 requests"
         sleep 0.01

@@ -97,4 +97,13 @@ check_true "delay line at 0 ms adds no delay of its own" "median $far ms" within
 
 check "names from src's hosts file" "r2b.kv.test" "$(on_src getent hosts 10.77.3.2 | awk '{print $2}')"
 check "no name for an unknown address" "" "$(on_src getent hosts 10.77.99.1)"
+
+# the opt-in loop: every TTL expires at r1 or r2 in turn, up to 255, both families
+bed loop on
+check "loop: ttl 4, 5 and 255 answered by r2, r1, r1" "10.77.2.2 10.77.1.1 10.77.1.1" \
+    "$(from_at_ttl 4 10.77.50.1) $(from_at_ttl 5 10.77.50.1) $(from_at_ttl 255 10.77.50.1)"
+check "ipv6: loop: ttl 4 and 255 answered by r2 and r1" "2001:db8:77:2::2 2001:db8:77:2::1" \
+    "$(from_at_ttl 4 2001:db8:77:50::1) $(from_at_ttl 255 2001:db8:77:50::1)"
+bed loop off
+check "loop off: no time exceeded" "" "$(on_src ping -n -c1 -W1 -t 4 10.77.50.1 | grep -o 'Time to live')"
 finish

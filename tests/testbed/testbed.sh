@@ -19,6 +19,10 @@
 # dnsmasq on r1 (10.77.1.1) serves the same names over DNS, A and PTR (AAAA
 # and ip6.arpa PTR for the IPv6 ones); `dns 10.77.1.1` makes src ask it. `slowdns ADDR S` adds a server on r1 at ADDR
 # (10.77.1.x) that answers only after S seconds.
+# `loop on` adds a routing loop that nothing owns: r1 sends 10.77.50.0/24
+# (2001:db8:77:50::/64) to r2 and r2 sends it back, so a probe to 10.77.50.1
+# circles until its TTL runs out and every hop answers with a time exceeded,
+# r1 and r2 in turn, as far as the TTL goes. Off at start.
 #
 # Every link is dual-stack: 10.77.N.H is 2001:db8:77:N::H (r2b's end of the
 # second link is 2001:db8:77:3:a1b2:c3d4:e5f6:2), with the same routes, the
@@ -30,7 +34,8 @@
 # usage: testbed.sh up | down | status | exec NODE CMD... |
 #        lossevery N | noloss | silent NODE on|off|N | fragdrop on|off |
 #        delay MS | mtu N | count NAME MATCH... | counter NAME | nocount |
-#        dns ADDR|OPTION... | nodns | unname ADDR... | slowdns ADDR SECONDS
+#        dns ADDR|OPTION... | nodns | unname ADDR... | slowdns ADDR SECONDS |
+#        loop on|off
 # mtu N sets the r2 -- dst link's MTU (1400 at start).
 # KV_PREFIX (default "kv-") prefixes every namespace; KV_DELAYLINE names the
 # delay-line program (default: build/tests/testbed/delayline of this tree).
@@ -384,6 +389,16 @@ unname() { # src's hosts file forgets the names of ADDR...
 
 on_off() { case "$1" in on) return 0 ;; off) return 1 ;; *) echo "on or off" >&2; exit 2 ;; esac; }
 
+loop() { # loop on|off: the r1 <-> r2 loop for 10.77.50.0/24 and its IPv6 twin
+    local how=del
+    ! on_off "$1" || how=replace
+    x r1 ip route "$how" 10.77.50.0/24 via 10.77.2.2 2>/dev/null || [ "$how" = del ]
+    x r2 ip route "$how" 10.77.50.0/24 via 10.77.2.1 2>/dev/null || [ "$how" = del ]
+    x r1 ip -6 route "$how" 2001:db8:77:50::/64 via 2001:db8:77:2::2 2>/dev/null || [ "$how" = del ]
+    x r2 ip -6 route "$how" 2001:db8:77:50::/64 via 2001:db8:77:2::1 2>/dev/null || [ "$how" = del ]
+    x src ip route flush cache
+}
+
 counter() { # packets counted by the wire rule with comment NAME
     x r1 nft list chain ip kv wire |
         sed -n "s/.*counter packets \([0-9]*\) bytes [0-9]* comment \"$1\".*/\1/p"
@@ -426,5 +441,6 @@ case "${1:-}" in
     nodns) nodns ;;
     unname) shift; unname "$@" ;;
     slowdns) slowdns "$2" "$3" ;;
-    *) sed -n '2,36p' "$0"; exit 2 ;;
+    loop) loop "$2" ;;
+    *) sed -n '2,41p' "$0"; exit 2 ;;
 esac
