@@ -8,6 +8,7 @@ class HopStatsGrid;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class TimeLineChart;
 class TraceEngine;
 
@@ -34,6 +35,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     QGroupBox *createTimeLine();
@@ -47,6 +49,7 @@ private:
     void showEmpty(const HopDetails &details);
     void showTimeLine(const HopDetails &details);
     void showStatistics(const HopDetails &details);
+    void fitStatistics();
     void showMtu(const HopDetails &details);
     void showReturnPath(const HopDetails &details);
     QString entryText(const HopDetails &details, int32_t entry) const;
@@ -59,6 +62,7 @@ private:
     QWidget *content_ = nullptr;
     TimeLineChart *chart_ = nullptr;
     QLabel *legend_ = nullptr;
+    QScrollArea *gridScroll_ = nullptr;
     HopStatsGrid *grid_ = nullptr;
     QLabel *avgNote_ = nullptr;
     QLabel *loss_ = nullptr;

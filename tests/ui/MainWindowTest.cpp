@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <functional>
 #include <memory>
@@ -82,6 +84,7 @@ private slots:
     void hopDetailsOpenFromTheTable();
     void hopDetailsFollowTheRowAndEmptyWithTheTable();
     void hopDetailsOfASilentHopAndCopy();
+    void hopDetailsInADarkStyleAndALargeFont();
 
 private:
     QString cell(int row, int column) const { return table()->topLevelItem(row)->text(column); }
@@ -754,6 +757,50 @@ void MainWindowTest::hopDetailsOfASilentHopAndCopy()
     QVERIFY(QTest::qWaitForWindowActive(details()));
     QTest::keyClick(details()->windowHandle(), Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+}
+
+// In a dark style every mark of the chart comes from the palette (no
+// hard-coded black or white) and the legend takes the colours picked for a
+// dark plot; a larger font shows every address's figures unscrolled.
+void MainWindowTest::hopDetailsInADarkStyleAndALargeFont()
+{
+    scriptPath();
+    net->hop(2) = FakeHop{{"10.0.0.2", "10.0.0.12", "10.0.0.22"}, "++-++-++-", {2, 3, 4}};
+    settings.optMaxRuns = 9;
+    startTrace(target);
+    table()->setCurrentItem(table()->topLevelItem(1));
+    window->openHopDetails();
+    QPalette dark;
+    for (auto [role, rgb] : {std::pair{QPalette::Window, 0x353535}, {QPalette::Base, 0x2d2d2d},
+                             {QPalette::Text, 0xe6e6e6}, {QPalette::WindowText, 0xe6e6e6},
+                             {QPalette::Mid, 0x505050}, {QPalette::Highlight, 0x2a82da}})
+        dark.setColor(role, QColor(rgb));
+    details()->setPalette(dark);
+    QFont large = details()->font();
+    large.setPointSizeF(large.pointSizeF() * 1.25); // a desktop's 11 pt against Qt's 9
+    details()->setFont(large);
+    QTest::qWait(50); // the labels just added are shown, the layout settles
+
+    const QImage shot = details()->chart()->grab().toImage();
+    int darker = 0, lighter = 0, text = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            darker += c.value() < 0x2d;
+            lighter += std::min({c.red(), c.green(), c.blue()}) > 0xe6;
+            text += c.rgb() == dark.color(QPalette::WindowText).rgb();
+        }
+    QCOMPARE(darker, 0);
+    QCOMPARE(lighter, 0);
+    QVERIFY(text > 0); // the axis labels
+
+    const HopStatsGrid *grid = details()->statistics();
+    QCOMPARE(grid->rowCount(), 4); // the hop and its three addresses
+    const auto *scroll = details()->findChild<QScrollArea *>();
+    QVERIFY(!scroll->verticalScrollBar()->isVisible());
+    QVERIFY(scroll->viewport()->width() >= grid->sizeHint().width());
+    // the legend follows the change of style: the first address in sky blue, not deep blue
+    QVERIFY(detailsText("Legend")->text().contains(QStringLiteral("#56b4e9")));
 }
 
 QTEST_MAIN(MainWindowTest)
