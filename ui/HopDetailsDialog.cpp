@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
@@ -125,7 +126,6 @@ QGroupBox *HopDetailsDialog::createStatistics()
     gridScroll_ = new QScrollArea(box);
     gridScroll_->setWidgetResizable(true);
     gridScroll_->setFrameShape(QFrame::NoFrame);
-    gridScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     grid_ = new HopStatsGrid(gridScroll_);
     gridScroll_->setWidget(grid_);
     layout->addWidget(gridScroll_, 1);
@@ -293,16 +293,22 @@ void HopDetailsDialog::showStatistics(const HopDetails &details)
 // The statistics get the room their figures need, up to the hop and four
 // addresses, from the time line above them: with a larger font the stretch
 // alone would cut the addresses off behind scroll bars. The dialog widens
-// rather than hide a column.
+// rather than hide a column, up to three quarters of the screen; beyond that
+// (long names) the figures scroll sideways.
 void HopDetailsDialog::fitStatistics()
 {
     constexpr int shownRows = 1 + 4; // the hop and four addresses
-    const bool scrolls = grid_->rowCount() > shownRows;
-    const int bar = scrolls ? gridScroll_->verticalScrollBar()->sizeHint().width() : 0;
-    gridScroll_->setMinimumSize(grid_->sizeHint().width() + bar,
-                                grid_->heightFor(std::min(grid_->rowCount(), shownRows)));
+    const bool down = grid_->rowCount() > shownRows;
+    const int want = grid_->sizeHint().width() +
+                     (down ? gridScroll_->verticalScrollBar()->sizeHint().width() : 0);
+    const int room = screen()->availableGeometry().width() * 3 / 4;
+    const bool across = want > room;
+    gridScroll_->setMinimumSize(
+        std::min(want, room),
+        grid_->heightFor(std::min(grid_->rowCount(), shownRows)) +
+            (across ? gridScroll_->horizontalScrollBar()->sizeHint().height() : 0));
     // a stop for Tab only where the keys have something to scroll
-    gridScroll_->setFocusPolicy(scrolls ? Qt::StrongFocus : Qt::NoFocus);
+    gridScroll_->setFocusPolicy(down || across ? Qt::StrongFocus : Qt::NoFocus);
 }
 
 QString HopDetailsDialog::ttlWord(const HopDetails &details) const

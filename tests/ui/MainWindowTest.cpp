@@ -798,7 +798,7 @@ void MainWindowTest::hopDetailsInADarkStyleAndALargeFont()
     QCOMPARE(grid->rowCount(), 4); // the hop and its three addresses
     const auto *scroll = details()->findChild<QScrollArea *>();
     QVERIFY(!scroll->verticalScrollBar()->isVisible());
-    QVERIFY(scroll->viewport()->width() >= grid->sizeHint().width());
+    QVERIFY(scroll->viewport()->height() >= grid->sizeHint().height());
     // the legend follows the change of style: the first address in sky blue, not deep blue
     QVERIFY(detailsText("Legend")->text().contains(QStringLiteral("#56b4e9")));
 }
