@@ -771,11 +771,8 @@ void MainWindowTest::hopDetailsInADarkStyleAndALargeFont()
     startTrace(target);
     table()->setCurrentItem(table()->topLevelItem(1));
     window->openHopDetails();
-    QPalette dark;
-    for (auto [role, rgb] : {std::pair{QPalette::Window, 0x353535}, {QPalette::Base, 0x2d2d2d},
-                             {QPalette::Text, 0xe6e6e6}, {QPalette::WindowText, 0xe6e6e6},
-                             {QPalette::Mid, 0x505050}, {QPalette::Highlight, 0x2a82da}})
-        dark.setColor(role, QColor(rgb));
+    const QColor light(0xe6e6e6), plot(0x2d2d2d), mid(0x505050), window(0x353535);
+    const QPalette dark(light, window, mid, plot, mid, light, light, plot, window);
     details()->setPalette(dark);
     QFont large = details()->font();
     large.setPointSizeF(large.pointSizeF() * 1.25); // a desktop's 11 pt against Qt's 9
