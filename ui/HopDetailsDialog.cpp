@@ -6,9 +6,12 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "engine/HopDetails.h"
 #include "engine/TraceEngine.h"
@@ -120,12 +123,12 @@ QGroupBox *HopDetailsDialog::createStatistics()
 {
     auto *box = new QGroupBox(QStringLiteral("Statistics (ms)"), content_);
     auto *layout = new QVBoxLayout(box);
-    auto *scroll = new QScrollArea(box);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    grid_ = new HopStatsGrid(scroll);
-    scroll->setWidget(grid_);
-    layout->addWidget(scroll, 1);
+    gridScroll_ = new QScrollArea(box);
+    gridScroll_->setWidgetResizable(true);
+    gridScroll_->setFrameShape(QFrame::NoFrame);
+    grid_ = new HopStatsGrid(gridScroll_);
+    gridScroll_->setWidget(grid_);
+    layout->addWidget(gridScroll_, 1);
     avgNote_ = addText(box, "AvgNote", QStringLiteral("How the figures relate to the table"));
     layout->addWidget(avgNote_);
     return box;
@@ -171,6 +174,15 @@ void HopDetailsDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     refresh();
+}
+
+// The legend's and the statistics' colours are picked for the palette, the
+// statistics' height for the font: a change of style picks them again.
+void HopDetailsDialog::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
+        refresh();
 }
 
 void HopDetailsDialog::showHop(int16_t hop)
@@ -273,12 +285,34 @@ void HopDetailsDialog::showStatistics(const HopDetails &details, const HopFigure
         rows.push_back({text, text, c, a.stats, false});
     }
     grid_->showRows(rows);
+    fitStatistics();
     QString note = QStringLiteral(
         "The table's Avg is the mean of whole-millisecond times, so it may sit up to 1 ms "
         "below Avg here.");
     if (const int32_t n = rows.front().stats.imprecise)
         note += QStringLiteral(" %1 of the replies carry only a whole-millisecond time.").arg(n);
     avgNote_->setText(note);
+}
+
+// The statistics get the room their figures need, up to the hop and four
+// addresses, from the time line above them: with a larger font the stretch
+// alone would cut the addresses off behind scroll bars. The dialog widens
+// rather than hide a column, up to three quarters of the screen; beyond that
+// (long names) the figures scroll sideways.
+void HopDetailsDialog::fitStatistics()
+{
+    constexpr int shownRows = 1 + 4; // the hop and four addresses
+    const bool down = grid_->rowCount() > shownRows;
+    const int want = grid_->sizeHint().width() +
+                     (down ? gridScroll_->verticalScrollBar()->sizeHint().width() : 0);
+    const int room = screen()->availableGeometry().width() * 3 / 4;
+    const bool across = want > room;
+    gridScroll_->setMinimumSize(
+        std::min(want, room),
+        grid_->heightFor(std::min(grid_->rowCount(), shownRows)) +
+            (across ? gridScroll_->horizontalScrollBar()->sizeHint().height() : 0));
+    // a stop for Tab only where the keys have something to scroll
+    gridScroll_->setFocusPolicy(down || across ? Qt::StrongFocus : Qt::NoFocus);
 }
 
 QString HopDetailsDialog::ttlWord(const HopDetails &details, const HopFigures &figures) const

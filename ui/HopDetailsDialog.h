@@ -12,6 +12,7 @@ class HopStatsGrid;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class TimeLineChart;
 class TraceEngine;
 
@@ -38,6 +39,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     QGroupBox *createTimeLine();
@@ -58,6 +60,7 @@ private:
     void showEmpty(const HopDetails &details);
     void showTimeLine(const HopDetails &details, const HopFigures &figures);
     void showStatistics(const HopDetails &details, const HopFigures &figures);
+    void fitStatistics();
     void showMtu(const HopDetails &details);
     void showReturnPath(const HopDetails &details, const HopFigures &figures);
     QString entryText(const HopDetails &details, int32_t entry) const;
@@ -70,6 +73,7 @@ private:
     QWidget *content_ = nullptr;
     TimeLineChart *chart_ = nullptr;
     QLabel *legend_ = nullptr;
+    QScrollArea *gridScroll_ = nullptr;
     HopStatsGrid *grid_ = nullptr;
     QLabel *avgNote_ = nullptr;
     QLabel *loss_ = nullptr;

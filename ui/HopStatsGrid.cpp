@@ -77,6 +77,7 @@ void HopStatsGrid::addRow()
     const int r = rowCount() + 1;
     auto *swatch = new QLabel(this);
     grid_->addWidget(swatch, r, 0);
+    swatch->show();
     swatches_.push_back(swatch);
     std::vector<QLabel *> row;
     for (int c = 0; c < columnCount(); ++c) {
@@ -84,6 +85,7 @@ void HopStatsGrid::addRow()
         cell->setObjectName(QStringLiteral("cell%1_%2").arg(r - 1).arg(c));
         cell->setTextFormat(Qt::PlainText); // names come from the network
         grid_->addWidget(cell, r, c + 1, c ? Qt::AlignRight : Qt::AlignLeft);
+        cell->show(); // now, not at the next turn of the event loop: the size hint counts it
         row.push_back(cell);
     }
     cells_.push_back(std::move(row));
@@ -110,7 +112,8 @@ void HopStatsGrid::showRows(const std::vector<Row> &rows)
                                                 QString::fromLatin1(columns[c].spoken), v[c], unit);
             setCell(static_cast<int>(r), c, v[c], spoken);
         }
-        QPixmap square(side, side);
+        QPixmap square(QSize(side, side) * devicePixelRatio()); // sharp on a high-DPI screen
+        square.setDevicePixelRatio(devicePixelRatio());
         square.fill(rows[r].swatch.isValid() ? rows[r].swatch : Qt::transparent);
         swatches_[r]->setPixmap(square);
     }
@@ -123,6 +126,12 @@ void HopStatsGrid::setCell(int row, int column, const QString &text, const QStri
         cell->setText(text);
     if (cell->accessibleName() != spoken)
         cell->setAccessibleName(spoken);
+}
+
+int HopStatsGrid::heightFor(int rows) const
+{
+    const int all = sizeHint().height(); // the header and every row
+    return all * (rows + 1) / (rowCount() + 1);
 }
 
 QString HopStatsGrid::cellText(int row, int column) const

@@ -29,6 +29,8 @@ public:
     // The text of a cell, 0-based row (0: the hop) and column (0: the title).
     QString cellText(int row, int column) const;
     int rowCount() const { return static_cast<int>(cells_.size()); }
+    // The height that shows the header and rows rows without scrolling.
+    int heightFor(int rows) const;
     static int columnCount();
 
 private:

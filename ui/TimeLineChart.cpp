@@ -21,11 +21,17 @@ QColor mixed(const QColor &over, const QColor &top, int weight)
 
 // Okabe and Ito's palette, which readers with any common colour-vision
 // deficiency can tell apart; black comes last and is the text colour, so it
-// shows on a dark style too.
-constexpr std::array<QRgb, 7> okabeIto{0x0072B2, 0xD55E00, 0x009E73, 0xCC79A7,
-                                       0xE69F00, 0x56B4E9, 0xF0E442};
+// shows on a dark style too. The order puts the colours that stand out best
+// from the plot's background first, as most hops answer from one or two
+// addresses: on a light one the yellow is nearly invisible, on a dark one the
+// deep blue is the dimmest.
+constexpr std::array<QRgb, 7> okabeItoOnLight{0x0072B2, 0xD55E00, 0x009E73, 0xCC79A7,
+                                              0xE69F00, 0x56B4E9, 0xF0E442};
+constexpr std::array<QRgb, 7> okabeItoOnDark{0x56B4E9, 0xE69F00, 0x009E73, 0xCC79A7,
+                                             0xF0E442, 0xD55E00, 0x0072B2};
 constexpr int lossStrip = 7; // pixels along the top edge that hold the loss marks
 constexpr int pad = 6;
+constexpr int markWidth = 2; // of a probe's bar and a loss mark: never a hairline
 
 // The smallest of 1, 2 and 5 times a power of ten that is at least v.
 double niceCeil(double v)
@@ -60,8 +66,11 @@ TimeLineChart::TimeLineChart(QWidget *parent) : QWidget(parent)
 
 QColor TimeLineChart::seriesColour(int logged, const QPalette &palette)
 {
-    const auto n = static_cast<size_t>(logged) % (okabeIto.size() + 1);
-    return n < okabeIto.size() ? QColor(okabeIto[n]) : palette.color(QPalette::Text);
+    const bool dark = palette.color(QPalette::Base).lightness() <
+                      palette.color(QPalette::Text).lightness();
+    const auto &colours = dark ? okabeItoOnDark : okabeItoOnLight;
+    const auto n = static_cast<size_t>(logged) % (colours.size() + 1);
+    return n < colours.size() ? QColor(colours[n]) : palette.color(QPalette::Text);
 }
 
 QColor TimeLineChart::unloggedColour(const QPalette &palette)
@@ -132,6 +141,7 @@ void TimeLineChart::paintEvent(QPaintEvent *)
     p.fillRect(plot, palette().color(QPalette::Base));
     paintGrid(p, plot);
     paintProbes(p, plot);
+    paintFocus(p, plot);
 }
 
 // The grid lines and the frame are one-pixel fills of opaque colours (the
@@ -170,6 +180,17 @@ void TimeLineChart::paintGrid(QPainter &p, const QRect &plot) const
     p.fillRect(plot.right(), plot.top(), 1, plot.height(), frame);
 }
 
+// The chart takes the focus so that a screen reader reads its summary; a
+// keyboard user sees where the focus went by the frame in the highlight colour.
+void TimeLineChart::paintFocus(QPainter &p, const QRect &plot) const
+{
+    if (!hasFocus())
+        return;
+    p.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRectF(plot).adjusted(-1, -1, 1, 1)); // just outside the plot's own frame
+}
+
 std::vector<QColor> TimeLineChart::seriesColours() const
 {
     std::vector<QColor> colours;
@@ -184,18 +205,17 @@ std::vector<QColor> TimeLineChart::seriesColours() const
 // The rectangles are gathered per colour and drawn in one call each.
 void TimeLineChart::paintProbes(QPainter &p, const QRect &plot) const
 {
-    constexpr int dot = 2;
     const std::vector<QColor> colours = seriesColours();
     std::vector<std::vector<QRect>> bars(colours.size());
     std::vector<QRect> losses;
     for (int c = 0; c < bins_.columns(); ++c) {
         const int x = plot.left() + c;
         if (bins_.lost(c))
-            losses.emplace_back(x, plot.top() + 1, 1, lossStrip - 2);
+            losses.emplace_back(x, plot.top() + 1, markWidth, lossStrip - 2);
         for (const TimeLineBins::Span &s : bins_.spans(c)) {
-            const int top = yOf(s.maxUs, plot) - dot / 2;
-            const int bottom = yOf(s.minUs, plot) + dot / 2;
-            bars[s.series].emplace_back(x, top, dot, bottom - top + 1);
+            const int top = yOf(s.maxUs, plot) - markWidth / 2;
+            const int bottom = yOf(s.minUs, plot) + markWidth / 2;
+            bars[s.series].emplace_back(x, top, markWidth, bottom - top + 1);
         }
     }
     p.setPen(Qt::NoPen);

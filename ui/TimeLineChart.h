@@ -44,6 +44,7 @@ private:
     int yOf(uint32_t rttUs, const QRect &plot) const;
     void paintGrid(QPainter &p, const QRect &plot) const;
     void paintProbes(QPainter &p, const QRect &plot) const;
+    void paintFocus(QPainter &p, const QRect &plot) const;
     QString toolTipAt(const QPoint &pos) const;
     std::vector<QColor> seriesColours() const;
 

@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <functional>
 #include <memory>
@@ -82,6 +84,7 @@ private slots:
     void hopDetailsOpenFromTheTable();
     void hopDetailsFollowTheRowAndEmptyWithTheTable();
     void hopDetailsOfASilentHopAndCopy();
+    void hopDetailsInADarkStyleAndALargeFont();
 
 private:
     QString cell(int row, int column) const { return table()->topLevelItem(row)->text(column); }
@@ -754,6 +757,43 @@ void MainWindowTest::hopDetailsOfASilentHopAndCopy()
     QVERIFY(QTest::qWaitForWindowActive(details()));
     QTest::keyClick(details()->windowHandle(), Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+}
+
+// In a dark style every mark of the chart comes from the palette (no pixel
+// darker than its Base or lighter than its Text: no hard-coded black or
+// white), the legend takes the colours for a dark plot, and a larger font
+// shows every address's figures without scrolling down.
+void MainWindowTest::hopDetailsInADarkStyleAndALargeFont()
+{
+    scriptPath();
+    net->hop(2) = FakeHop{{"10.0.0.2", "10.0.0.12", "10.0.0.22"}, "++-++-++-", {2, 3, 4}};
+    settings.optMaxRuns = 9;
+    startTrace(target);
+    table()->setCurrentItem(table()->topLevelItem(1));
+    window->openHopDetails();
+    const QColor light(0xe6e6e6), plot(0x2d2d2d), mid(0x505050), window(0x353535);
+    const QPalette dark(light, window, mid, plot, mid, light, light, plot, window);
+    details()->setPalette(dark);
+    QFont large = details()->font();
+    large.setPointSizeF(large.pointSizeF() * 1.25); // a desktop's 11 pt against Qt's 9
+    details()->setFont(large);
+    QTest::qWait(50); // the layout settles
+
+    const QImage shot = details()->chart()->grab().toImage();
+    const int text = qGray(dark.color(QPalette::Text).rgb());
+    int outside = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            outside += c.value() < 0x2d || std::min({c.red(), c.green(), c.blue()}) > text;
+        }
+    QCOMPARE(outside, 0);
+    QVERIFY(detailsText("Legend")->text().contains(QStringLiteral("#56b4e9"))); // sky blue first
+
+    QCOMPARE(details()->statistics()->rowCount(), 4); // the hop and its three addresses
+    const auto *scroll = details()->findChild<QScrollArea *>();
+    QVERIFY(!scroll->verticalScrollBar()->isVisible());
+    QVERIFY(scroll->viewport()->height() >= details()->statistics()->sizeHint().height());
 }
 
 QTEST_MAIN(MainWindowTest)
