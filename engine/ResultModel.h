@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -24,7 +25,9 @@ public:
     // changes: a fast trace rewrites every cell of a row at each reply, and
     // most of them read as they did.
     void setCell(int row, int column, std::string_view text);
-    // The cell as the decimal text of value, written without an allocation.
+    // The cell as the decimal text of value. A cell that already shows that
+    // number is left as it is without writing the text again: most of a
+    // reply's numbers (Best, Worst, Avg, Loss) rarely change.
     void setNumber(int row, int column, int32_t value);
     const Row &row(int row) const;
     void removeAllRows();
@@ -42,6 +45,10 @@ public:
 
 private:
     std::vector<Row> rows_;
+    // By row: the number setNumber last wrote to each cell, or noNumber once
+    // any other text went there.
+    static constexpr int64_t noNumber = INT64_MIN;
+    std::vector<std::array<int64_t, columnCount>> numbers_;
     mutable std::string notes_;
     mutable bool notesStale_ = false;
     std::function<std::string()> notesWriter_;

@@ -17,6 +17,31 @@ TEST(ResultModel, RowsAreOneBasedAndChangesBumpTheRevision)
     EXPECT_EQ(m.rowCount(), 0);
 }
 
+// A number is only written again when it changes, so any other text written
+// between two equal numbers must still be replaced by the second.
+TEST(ResultModel, ANumberReplacesWhateverTextCameBetween)
+{
+    ResultModel m;
+    m.addRow(" 1");
+    m.setNumber(1, 6, 12);
+    uint64_t r = m.revision();
+    m.setNumber(1, 6, 12);
+    EXPECT_EQ(m.revision(), r);
+    m.setCell(1, 6, "---");
+    m.setNumber(1, 6, 12);
+    EXPECT_EQ(m.cell(1, 6), "12");
+    m.setCell(1, 6, "12"); // the same text: no change
+    r = m.revision();
+    m.setNumber(1, 6, 12);
+    EXPECT_EQ(m.revision(), r);
+    m.setNumber(1, 6, -3);
+    EXPECT_EQ(m.cell(1, 6), "-3");
+    m.removeAllRows();
+    m.addRow(" 1");
+    m.setNumber(1, 6, -3);
+    EXPECT_EQ(m.cell(1, 6), "-3") << "a new row starts empty, whatever the old one showed";
+}
+
 TEST(ResultModel, NotesAreWrittenWhenReadOncePerChange)
 {
     ResultModel m;
