@@ -1,6 +1,7 @@
 #include "net/SystemResolver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <map>
 #include <mutex>
@@ -94,6 +95,9 @@ struct SystemResolver::Names {
     std::mutex mutex;
     std::map<std::string, std::shared_ptr<Reverse>> inFlight; // by address text
     std::vector<LateName> late;
+    // Whether late holds any: the trace asks before every probe, and a lock
+    // taken tens of thousands of times a second for nothing is not free.
+    std::atomic<bool> anyLate = false;
     LateNameHook hook;
 
     // On the worker, as its look-up ends.
@@ -109,6 +113,7 @@ struct SystemResolver::Names {
         if (!reverse->abandoned || reverse->name.empty())
             return;
         late.push_back({address, reverse->name});
+        anyLate.store(true, std::memory_order_release);
         if (hook)
             hook();
     }
@@ -182,7 +187,10 @@ SystemResolver::reverseFor(const IpAddress &address, BoundedLookup::Clock::time_
 
 std::vector<Resolver::LateName> SystemResolver::takeLateNames()
 {
+    if (!names_->anyLate.load(std::memory_order_acquire))
+        return {};
     std::lock_guard lock(names_->mutex);
+    names_->anyLate.store(false, std::memory_order_relaxed);
     return std::exchange(names_->late, {});
 }
 
