@@ -16,6 +16,7 @@
 #include "engine/HopDetails.h"
 #include "engine/TraceEngine.h"
 #include "ui/HopStatsGrid.h"
+#include "ui/SteadyText.h"
 #include "ui/TimeLineChart.h"
 
 namespace {
@@ -138,8 +139,9 @@ QGroupBox *HopDetailsDialog::createLoss()
 {
     auto *box = new QGroupBox(QStringLiteral("Loss"), content_);
     auto *layout = new QVBoxLayout(box);
-    loss_ = addText(box, "LossText", QStringLiteral("Loss explained"));
-    layout->addWidget(loss_);
+    // its shares move at almost every refresh
+    lossText_ = new SteadyText(addText(box, "LossText", QStringLiteral("Loss explained")), box);
+    layout->addWidget(lossText_);
     return box;
 }
 
@@ -211,7 +213,7 @@ void HopDetailsDialog::refresh()
                              details.loss(hop_)};
     showTimeLine(details, figures);
     showStatistics(details, figures);
-    loss_->setText(qs(lossText(figures.loss)));
+    lossText_->setText(qs(lossText(figures.loss)));
     showMtu(details);
     showReturnPath(details, figures);
 }

@@ -12,6 +12,7 @@ class HopStatsGrid;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class SteadyText;
 class QScrollArea;
 class TimeLineChart;
 class TraceEngine;
@@ -76,7 +77,7 @@ private:
     QScrollArea *gridScroll_ = nullptr;
     HopStatsGrid *grid_ = nullptr;
     QLabel *avgNote_ = nullptr;
-    QLabel *loss_ = nullptr;
+    SteadyText *lossText_ = nullptr;
     QLabel *mtu_ = nullptr;
     QLabel *returnPath_ = nullptr;
     QPushButton *copy_ = nullptr;

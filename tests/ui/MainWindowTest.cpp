@@ -18,6 +18,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <functional>
 #include <memory>
 
@@ -28,6 +29,7 @@
 #include "ui/HopStatsGrid.h"
 #include "ui/TimeLineChart.h"
 #include "ui/ResultView.h"
+#include "ui/SteadyText.h"
 #include "ui/Twips.h"
 
 namespace {
@@ -85,6 +87,7 @@ private slots:
     void hopDetailsFollowTheRowAndEmptyWithTheTable();
     void hopDetailsOfASilentHopAndCopy();
     void hopDetailsInADarkStyleAndALargeFont();
+    void aSteadyTextStillTakesTheHeightItNeeds();
 
 private:
     QString cell(int row, int column) const { return table()->topLevelItem(row)->text(column); }
@@ -797,4 +800,35 @@ void MainWindowTest::hopDetailsInADarkStyleAndALargeFont()
 }
 
 QTEST_MAIN(MainWindowTest)
+// The loss text passes its changes on only when its height moves: a longer
+// text, and a narrower window, must still get the lines they need.
+void MainWindowTest::aSteadyTextStillTakesTheHeightItNeeds()
+{
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *label = new QLabel;
+    label->setWordWrap(true);
+    auto *text = new SteadyText(label, &window);
+    layout->addWidget(text);
+    layout->addStretch();
+    window.resize(300, 400);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto fits = [&] {
+        QApplication::processEvents();
+        return label->height() >= label->heightForWidth(label->width()) &&
+               label->width() == text->width();
+    };
+    text->setText(QStringLiteral("25 % of probes got no reply."));
+    QVERIFY(fits());
+    const int oneLine = label->height();
+    text->setText(QStringLiteral("24.9 % of probes got no reply."));
+    QVERIFY(fits());
+    text->setText(QString(QStringLiteral("later hops answered in those runs; ")).repeated(6));
+    QVERIFY(fits());
+    QVERIFY(label->height() > oneLine);
+    window.resize(150, 400);
+    QVERIFY(fits());
+}
+
 #include "MainWindowTest.moc"
