@@ -121,16 +121,21 @@ RATIO4=$MEDIAN BEFORE4=${BEFORE_MEDIAN:-}
 rounds "IPv6 " "$DST6" -6
 RATIO6=$MEDIAN BEFORE6=${BEFORE_MEDIAN:-}
 sleep 0.5
+# traced_burst COMMAND...: one more trace by the window while COMMAND (a
+# tracer given the program's pid last) counts its calls
+traced_burst() {
+    "$@" "$KPID" 2>/dev/null &
+    tracer=$!
+    sleep 1
+    watch_burst "$PROBES" "$OUT/ours"
+    start_trace "$DST"
+    wait_burst "$OUT/ours"
+    sleep 0.5
+    kill -INT "$tracer"
+    wait "$tracer" || true
+}
 # System calls per probe: one more burst of each under strace.
-strace -f -c -o "$OUT/ours.strace" -p "$KPID" 2>/dev/null &
-tracer=$!
-sleep 1
-watch_burst "$PROBES" "$OUT/ours"
-start_trace "$DST"
-wait_burst "$OUT/ours"
-sleep 0.5
-kill -INT "$tracer"
-wait "$tracer" || true
+traced_burst strace -f -c -o "$OUT/ours.strace" -p
 on_src strace -f -c -o "$OUT/theirs.strace" ping -f -q -c "$PROBES" "$DST" >/dev/null
 calls() { awk '$NF == "total" { print $4 }' "$1"; }
 # strace slows each probe about fifteenfold, which inflates the calls that come
@@ -139,15 +144,7 @@ calls() { awk '$NF == "total" { print $4 }' "$1"; }
 full_speed_calls() {
     command -v perf >/dev/null || return 0
     [ -d /sys/kernel/tracing/events ] || mount -t tracefs nodev /sys/kernel/tracing 2>/dev/null || return 0
-    perf stat -x, -e raw_syscalls:sys_enter -p "$KPID" -o "$OUT/ours.perf" 2>/dev/null &
-    tracer=$!
-    sleep 0.5
-    watch_burst "$PROBES" "$OUT/ours"
-    start_trace "$DST"
-    wait_burst "$OUT/ours"
-    sleep 0.5
-    kill -INT "$tracer"
-    wait "$tracer" || true
+    traced_burst perf stat -x, -e raw_syscalls:sys_enter -o "$OUT/ours.perf" -p
     on_src perf stat -x, -e raw_syscalls:sys_enter -o "$OUT/theirs.perf" ping -f -q -c "$PROBES" "$DST" >/dev/null
     count() { awk -F, '/raw_syscalls/ { print $1 }' "$1"; }
     echo "system calls per main probe at full speed (perf): program $(calc '"%.2f", '"$(count "$OUT/ours.perf") / $PROBES"), ping -f $(calc '"%.2f", '"$(count "$OUT/theirs.perf") / $PROBES")"
