@@ -179,18 +179,15 @@ void HopTable::writeTimeoutTimes(int16_t hop)
     const int32_t best = stats.hopBest[h];
     const int32_t worst = stats.hopWorst[h];
     const int32_t recv = stats.hopRecv[h];
-    if (best == HopStats::noBest)
-        results.setCell(hop, colBest, noValue);
-    else
-        results.setNumber(hop, colBest, best);
-    if (recv < 1)
-        results.setCell(hop, colAvg, noValue);
-    else
-        results.setNumber(hop, colAvg, stats.hopSum[h] / recv);
-    if (worst == 0)
-        results.setCell(hop, colWorst, noValue);
-    else
-        results.setNumber(hop, colWorst, worst);
+    const auto numberOrNone = [&](int column, bool known, int32_t value) {
+        if (known)
+            results.setNumber(hop, column, value);
+        else
+            results.setCell(hop, column, noValue);
+    };
+    numberOrNone(colBest, best != HopStats::noBest, best);
+    numberOrNone(colAvg, recv > 0, recv > 0 ? stats.hopSum[h] / recv : 0);
+    numberOrNone(colWorst, worst != 0, worst);
     results.setCell(hop, colLast, noValue);
 }
 

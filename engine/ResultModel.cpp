@@ -36,14 +36,8 @@ void ResultModel::setNumber(int row, int column, int32_t value)
         return;
     char digits[16];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    const std::string_view text(digits, static_cast<size_t>(end - digits));
-    if (shown == noNumber) {
-        setCell(row, column, text);
-    } else { // another number's text, so it differs
-        rows_[static_cast<size_t>(row - 1)][static_cast<size_t>(column)].assign(text);
-        ++revision_;
-    }
-    shown = value;
+    setCell(row, column, std::string_view(digits, static_cast<size_t>(end - digits)));
+    shown = value; // after setCell, which forgets the number
 }
 
 const ResultModel::Row &ResultModel::row(int row) const
