@@ -12,8 +12,8 @@ class HopStatsGrid;
 class QGroupBox;
 class QLabel;
 class QPushButton;
-class SteadyText;
 class QScrollArea;
+class SteadyText;
 class TimeLineChart;
 class TraceEngine;
 

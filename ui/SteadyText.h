@@ -16,7 +16,6 @@ class SteadyText : public QWidget {
 public:
     explicit SteadyText(QLabel *label, QWidget *parent = nullptr);
     void setText(const QString &text);
-    QLabel *label() const { return label_; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

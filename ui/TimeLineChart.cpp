@@ -11,12 +11,25 @@
 
 namespace {
 
-// over with weight/255 of top on it, as an opaque colour
+// over with weight/255 of top on it, as an opaque colour: a translucent fill
+// is blended pixel by pixel, and the grid's lines in the text colour at 40/255
+// made a repaint of 10 probes take 0.3-0.4 ms instead of 0.06
 QColor mixed(const QColor &over, const QColor &top, int weight)
 {
     const auto mix = [weight](int a, int b) { return (a * (255 - weight) + b * weight) / 255; };
     return QColor(mix(over.red(), top.red()), mix(over.green(), top.green()),
                   mix(over.blue(), top.blue()));
+}
+
+// A frame of width pixels along the inside of outer, drawn as four fills: the
+// raster engine strokes a line or a rectangle's outline a pixel at a time,
+// which cost a grid and its frame more than their text.
+void fillFrame(QPainter &p, const QRect &outer, int width, const QColor &colour)
+{
+    p.fillRect(outer.left(), outer.top(), outer.width(), width, colour);
+    p.fillRect(outer.left(), outer.bottom() - width + 1, outer.width(), width, colour);
+    p.fillRect(outer.left(), outer.top(), width, outer.height(), colour);
+    p.fillRect(outer.right() - width + 1, outer.top(), width, outer.height(), colour);
 }
 
 // Okabe and Ito's palette, which readers with any common colour-vision
@@ -113,7 +126,7 @@ void TimeLineChart::rebin()
 QRect TimeLineChart::plotRect() const
 {
     const QFontMetrics fm = fontMetrics();
-    if (labelWidth_ < 0) // measuring a text costs more than the rest of a repaint's grid
+    if (labelWidth_ < 0) // once per font, not at every repaint and every binning
         labelWidth_ = fm.horizontalAdvance(QStringLiteral("0000.00 ms"));
     const int left = labelWidth_ + pad;
     const int bottom = fm.height() + pad;
@@ -144,10 +157,8 @@ void TimeLineChart::paintEvent(QPaintEvent *)
     paintFocus(p, plot);
 }
 
-// The grid lines and the frame are one-pixel fills of opaque colours (the
-// grid's is the text's faded into the plot's): the raster engine draws a line
-// or a rectangle's outline a pixel at a time, which made them the dearest part
-// of a repaint.
+// The grid lines are one-pixel opaque fills, not lines, for the reasons
+// fillFrame and mixed give.
 void TimeLineChart::paintGrid(QPainter &p, const QRect &plot) const
 {
     const QFontMetrics fm = fontMetrics();
@@ -173,11 +184,7 @@ void TimeLineChart::paintGrid(QPainter &p, const QRect &plot) const
         const int w = fm.horizontalAdvance(label);
         p.drawText(std::clamp(x - w / 2, 0, width() - w), plot.bottom() + pad + fm.ascent(), label);
     }
-    const QColor frame = palette().color(QPalette::Mid);
-    p.fillRect(plot.left(), plot.top(), plot.width(), 1, frame);
-    p.fillRect(plot.left(), plot.bottom(), plot.width(), 1, frame);
-    p.fillRect(plot.left(), plot.top(), 1, plot.height(), frame);
-    p.fillRect(plot.right(), plot.top(), 1, plot.height(), frame);
+    fillFrame(p, plot, 1, palette().color(QPalette::Mid));
 }
 
 // The chart takes the focus so that a screen reader reads its summary; a
@@ -186,9 +193,8 @@ void TimeLineChart::paintFocus(QPainter &p, const QRect &plot) const
 {
     if (!hasFocus())
         return;
-    p.setPen(QPen(palette().color(QPalette::Highlight), 2));
-    p.setBrush(Qt::NoBrush);
-    p.drawRect(QRectF(plot).adjusted(-1, -1, 1, 1)); // just outside the plot's own frame
+    // two pixels just outside the plot's own frame
+    fillFrame(p, plot.adjusted(-2, -2, 2, 2), 2, palette().color(QPalette::Highlight));
 }
 
 std::vector<QColor> TimeLineChart::seriesColours() const

@@ -799,7 +799,6 @@ void MainWindowTest::hopDetailsInADarkStyleAndALargeFont()
     QVERIFY(scroll->viewport()->height() >= details()->statistics()->sizeHint().height());
 }
 
-QTEST_MAIN(MainWindowTest)
 // The loss text passes its changes on only when its height moves: a longer
 // text, and a narrower window, must still get the lines they need.
 void MainWindowTest::aSteadyTextStillTakesTheHeightItNeeds()
@@ -831,4 +830,5 @@ void MainWindowTest::aSteadyTextStillTakesTheHeightItNeeds()
     QVERIFY(fits());
 }
 
+QTEST_MAIN(MainWindowTest)
 #include "MainWindowTest.moc"
