@@ -5,11 +5,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
-#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
+#include "bench/Timings.h"
 #include "engine/HopHistory.h"
 #include "ui/TimeLineChart.h"
 
@@ -31,12 +32,6 @@ HopHistory makeProbes(size_t n)
         h.append(p);
     }
     return h;
-}
-
-double medianUs(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 } // namespace
@@ -62,7 +57,7 @@ int main(int argc, char *argv[])
             bin.push_back(static_cast<double>(t.nsecsElapsed()) / 1000);
         }
         std::printf("%6zu probes: repaint median %.0f us (worst %.0f), binning median %.0f us\n", n,
-                    medianUs(paint), *std::max_element(paint.begin(), paint.end()), medianUs(bin));
+                    medianOf(paint), worstOf(paint), medianOf(bin));
     }
     return 0;
 }

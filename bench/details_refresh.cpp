@@ -9,25 +9,15 @@
 //   QT_QPA_PLATFORM=offscreen details_refresh [RUNS [EVERY]]   (default 10000 runs, 4000)
 #include <QApplication>
 #include <QElapsedTimer>
-#include <algorithm>
 #include <cstdio>
-#include <string>
+#include <cstdlib>
 #include <vector>
 
+#include "bench/Timings.h"
 #include "engine/TraceEngine.h"
 #include "tests/fakes/FakeNetwork.h"
 #include "tests/fakes/FakeWindowOps.h"
 #include "ui/HopDetailsDialog.h"
-
-namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -77,11 +67,10 @@ int main(int argc, char *argv[])
         paint.push_back(static_cast<double>(t.nsecsElapsed()) / 1000);
     });
     engine.command1Click();
-    const double r = median(refresh), p = median(paint);
+    const double r = medianOf(refresh), p = medianOf(paint);
     std::printf("%d refreshes over %d main probes, one every %d: refresh median %.0f us (worst %.0f), "
                 "paint median %.0f us (worst %.0f): %.3f us a main probe\n",
-                static_cast<int>(refresh.size()), probes, every, r,
-                refresh.empty() ? 0 : *std::max_element(refresh.begin(), refresh.end()), p,
-                paint.empty() ? 0 : *std::max_element(paint.begin(), paint.end()), (r + p) / every);
+                static_cast<int>(refresh.size()), probes, every, r, worstOf(refresh), p,
+                worstOf(paint), (r + p) / every);
     return 0;
 }
