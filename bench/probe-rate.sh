@@ -87,6 +87,7 @@ window() {
     set_runs "$RUNS"
     [ -z "${DETAILS:-}" ] || open_details
 }
+median_of() { printf '%s\n' "$@" | median; }
 # rounds LABEL TARGET [PING OPTION]: REPEATS alternating bursts to TARGET; the
 # median ratios program / ping and (KORVALEN_BEFORE) before / ping in MEDIAN
 # and BEFORE_MEDIAN
@@ -115,9 +116,9 @@ rounds() {
             echo "  ${label}round $rep: program $ours probes/s ($ours_cpu us CPU each), $ping $theirs probes/s ($CPU us), ratio $ratio"
         fi
     done
-    MEDIAN=$(printf '%s\n' "${ratios[@]}" | median)
-    CPU_MEDIANS="program $(printf '%s\n' "${cpus[@]}" | median) us, $ping $(printf '%s\n' "${ping_cpus[@]}" | median) us"
-    [ -z "${KORVALEN_BEFORE:-}" ] || BEFORE_MEDIAN=$(printf '%s\n' "${befores[@]}" | median)
+    MEDIAN=$(median_of "${ratios[@]}")
+    CPU_MEDIANS="program $(median_of "${cpus[@]}") us, $ping $(median_of "${ping_cpus[@]}") us"
+    [ -z "${KORVALEN_BEFORE:-}" ] || BEFORE_MEDIAN=$(median_of "${befores[@]}")
 }
 rounds "" "$DST"
 RATIO4=$MEDIAN BEFORE4=${BEFORE_MEDIAN:-} CPU4=$CPU_MEDIANS

@@ -93,9 +93,9 @@ check_true "rtt through the delay line within 2 ms of ping's" "ours $ours ms, pi
 # the read, and a reply that came in time is no time-out. A time taken at
 # the read is 50 ms or more; none may be shorter than the line either. ping
 # runs beside it, so both meet the same load on the line, and our median lies
-# within 1 ms of ping's range (ours are whole milliseconds). Single times
-# above that range are the line's: one reply 8 ms late was seen here in one
-# run of six on a shared machine, while none of ping's ten was.
+# within 1 ms of ping's range (ours are whole milliseconds). Times above that
+# range but below the hold pass: they are the line's, as when one reply came
+# 8 ms late in one run of six on a shared machine and none of ping's ten did.
 chrt -f -p 50 "$(cat "/run/${KV_PREFIX}testbed/delayline.pid")"
 rtts=$(mktemp)
 ping_rtts -n -c 10 -i 0.1 $FAR >"$rtts" &
@@ -103,14 +103,13 @@ held=$(probe --timeout 60 --hook 50 --count 10 $FAR)
 wait $!
 check "held wait: every probe answered" "0 0 0 0 0 0 0 0 0 0" \
     "$(sed -n 's/.* status=\([0-9]*\) .*/\1/p' <<<"$held" | xargs)"
-range=$(sort -n "$rtts" | sed -n '1p;$p' | xargs)
+read -r lo hi < <(sort -n "$rtts" | sed -n '1p;$p' | xargs)
 rm -f "$rtts"
 times=$(sed -n 's/.* rtt=\([0-9]*\) .*/\1/p' <<<"$held")
 check "held wait: no time runs to the read (50 ms or more) or below the line" "" \
-    "$(awk -v r="$range" 'BEGIN { split(r, p, " ") } $1 >= 50 || $1 < p[1] - 1 { printf "%s ", $1 }' <<<"$times")"
-check_true "held wait: the median within 1 ms of ping's ($range ms)" "times $(xargs <<<"$times")" \
-    awk -v m="$(median <<<"$times")" -v r="$range" \
-    'BEGIN { split(r, p, " "); exit !(m >= p[1] - 1 && m <= p[2] + 1) }'
+    "$(awk -v lo="$lo" '$1 >= 50 || $1 < lo - 1 { printf "%s ", $1 }' <<<"$times")"
+check_true "held wait: the median within 1 ms of ping's ($lo $hi ms)" "times $(xargs <<<"$times")" \
+    awk -v m="$(median <<<"$times")" -v lo="$lo" -v hi="$hi" 'BEGIN { exit !(m >= lo - 1 && m <= hi + 1) }'
 # A reply that comes after its time-out lands in the next probe's wait on the
 # same socket and is passed over: 40 ms away with a 30 ms time-out, every
 # probe times out (a stale reply taken would answer in about 10 ms).
