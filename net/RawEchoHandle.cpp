@@ -64,6 +64,23 @@ int openIpv4(uint16_t id)
     return fd;
 }
 
+// Until its filters are attached a raw socket queues every ICMP message the
+// host receives. Beside a ping flood that filled its receive buffer within
+// the few milliseconds before them, and the answer to the first request was
+// then dropped (seen under a sanitizer's slower start). Nothing was sent with
+// this id yet, so none of it is ours: it is read away unparsed, at most as
+// much as a receive buffer can hold, in case another's traffic with our id
+// keeps arriving.
+void discardQueued(int fd)
+{
+    constexpr int mostQueued = 1024; // more than a default receive buffer holds
+    char byte;
+    for (int i = 0; i < mostQueued; ++i) {
+        if (recv(fd, &byte, 1, MSG_DONTWAIT | MSG_TRUNC) < 0 && errno == EAGAIN)
+            return;
+    }
+}
+
 } // namespace
 
 // No IP_RECVERR here: errors would arrive twice and set the socket error;
@@ -77,6 +94,7 @@ int RawEchoHandle::openSocket(const EchoFamily &family, uint16_t &id)
     if (!enableReceiveStamps(fd)) {
         return closeKeepingErrno(fd);
     }
+    discardQueued(fd);
     return fd;
 }
 
