@@ -47,6 +47,9 @@ public:
     // "timeout"; each line ends in "\n".
     std::string probeLines(int16_t hop) const;
 
+    // The run still going, 1-based; 0 when none.
+    int32_t currentRun() const { return history_.openRun(); }
+
     // Moves with every probe, search and reset.
     uint64_t revision() const { return history_.revision(); }
 

@@ -6,9 +6,11 @@
 // over 255 hops stay within 41 MB.
 struct HopProbe {
     // Microseconds from the start of the first run to this probe's send, on the
-    // monotonic clock, so a clock step cannot make it go back. 62 bits hold
-    // far more than any trace lasts (10 000 runs of 255 time-outs are 2.4 years).
-    uint64_t sentUs : 62;
+    // monotonic clock, so a clock step cannot make it go back. 54 bits hold
+    // 570 years, far more than any trace lasts (10 000 runs of 255 time-outs are
+    // 2.4 years).
+    uint64_t sentUs : 54;
+    uint64_t ttl : 8;     // arriving TTL (hop limit) of a reply; 0 when lost
     uint64_t lost : 1;    // no answer within the time-out
     uint64_t precise : 1; // rttUs is the kernel stamps' difference, else whole ms × 1000
     uint32_t rttUs;       // round-trip time; 0 when lost

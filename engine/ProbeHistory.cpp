@@ -47,6 +47,7 @@ void ProbeHistory::addReply(int16_t hop, uint64_t sentUs, int32_t entry, uint32_
     probe.precise = preciseUs.has_value();
     probe.rttUs = preciseUs.value_or(rttMs * 1000);
     probe.entry = static_cast<uint16_t>(std::max(entry, 0));
+    probe.ttl = ttl;
     append(hop, probe);
     const size_t h = index(hop);
     target_[h] = target_[h] || fromTarget;

@@ -16,6 +16,10 @@ class ResultModel {
 public:
     static constexpr int columnCount = 12;
     using Row = std::array<std::string, columnCount>;
+    // The table's column headers; the last one reads "TTL" in the TTL view.
+    static constexpr std::array<const char *, columnCount> columnHeaders{
+        "Hop", "IP address", "Hostname", "Sent", "Recv", "Loss %",
+        "Best", "Avg", "Worst", "Last", "MTU", "Asym"};
 
     int rowCount() const { return static_cast<int>(rows_.size()); }
     // Adds a row at the end with its Hop text; the sub-items start empty.

@@ -102,6 +102,7 @@ bool TraceEngine::settingsRefused()
 
 void TraceEngine::clearForStart()
 {
+    runsStartedAt_.reset();
     rows_.resetResults();
     stats.reset();
 }
@@ -148,6 +149,7 @@ void TraceEngine::runLoop(const IpAddress &targetAddr)
 {
     bool goOn = true;
     runsStart_ = std::chrono::steady_clock::now();
+    runsStartedAt_ = std::chrono::system_clock::now();
     rows_.history.expectRuns(settings.optMaxRuns);
     for (int32_t run = 0; goOn && tracing && run < settings.optMaxRuns; ++run) {
         curHop = 0;

@@ -46,6 +46,13 @@ public:
     // reads, between probes, and sees the names the log holds at that moment.
     HopDetails details() const { return HopDetails(rows_.history, rows_.log, rows_.dbIndex); }
 
+    // The wall-clock time of the first run's start, which the probes' send
+    // times count from; none before the runs of a trace began.
+    std::optional<std::chrono::system_clock::time_point> runsStartedAt() const
+    {
+        return runsStartedAt_;
+    }
+
     TraceSettings &settings;
 
 private:
@@ -92,5 +99,6 @@ private:
     // The history's clock: the first run's start, and the last probe's send.
     std::chrono::steady_clock::time_point runsStart_;
     std::chrono::steady_clock::time_point sentAt_;
+    std::optional<std::chrono::system_clock::time_point> runsStartedAt_;
     std::vector<uint8_t> payload_; // reused between probes: every byte is 'a'
 };

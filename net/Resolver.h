@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// The address family a name's look-up may give: any is IPv4 when the name
+// has an IPv4 address, else IPv6.
+enum class AddressFamily { any, ipv4, ipv6 };
+
 // Forward and reverse host-name look-ups, the platform's part of them only.
 class Resolver {
 public:

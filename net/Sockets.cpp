@@ -4,6 +4,9 @@
 #include <arpa/inet.h>
 #include <cctype>
 #include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // Linux sockets need no library start-up or clean-up, so these succeed
 // without a call and their failure messages never appear.
@@ -63,4 +66,26 @@ std::optional<uint32_t> literalAddress(const std::string &text)
     if (cut || inet_aton(text.c_str(), &address) == 0)
         return std::nullopt;
     return address.s_addr;
+}
+
+std::optional<IpAddress> sourceAddressTowards(const IpAddress &destination)
+{
+    sockaddr_storage to{};
+    const socklen_t toLength = destination.toSockaddr(to);
+    // Any port will do: connecting a datagram socket only picks the route.
+    if (to.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6 *>(&to)->sin6_port = htons(9);
+    else
+        reinterpret_cast<sockaddr_in *>(&to)->sin_port = htons(9);
+    const int fd = socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<IpAddress> source;
+    sockaddr_storage from{};
+    socklen_t fromLength = sizeof from;
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&to), toLength) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr *>(&from), &fromLength) == 0)
+        source = IpAddress::fromSockaddr({reinterpret_cast<const uint8_t *>(&from), fromLength});
+    close(fd);
+    return source;
 }

@@ -30,3 +30,8 @@ std::optional<IpAddress> textToAddress(const std::string &text);
 // Nothing otherwise; unlike inet_addr it takes no text after a blank, and
 // 255.255.255.255 is an address here.
 std::optional<uint32_t> literalAddress(const std::string &text);
+
+// The address this machine sends from towards destination, as the routing
+// table picks it: a datagram socket is connected, which sends nothing. None
+// when there is no route.
+std::optional<IpAddress> sourceAddressTowards(const IpAddress &destination);

@@ -43,11 +43,15 @@ std::optional<IpAddress> lookUpName(const std::string &host, int family)
 }
 
 // A name with an IPv4 address is traced over IPv4, as it always was; only a
-// name without one goes on to its IPv6 addresses.
-std::optional<IpAddress> lookUpName(const std::string &host)
+// name without one goes on to its IPv6 addresses, unless one family is asked for.
+std::optional<IpAddress> lookUpName(const std::string &host, AddressFamily family)
 {
+    if (family == AddressFamily::ipv6)
+        return lookUpName(host, AF_INET6);
     if (auto address = lookUpName(host, AF_INET))
         return address;
+    if (family == AddressFamily::ipv4)
+        return std::nullopt;
     return lookUpName(host, AF_INET6);
 }
 
@@ -136,7 +140,8 @@ std::optional<IpAddress> SystemResolver::firstAddress(const std::string &host)
     forwardAbandoned_ = false;
     auto found = std::make_shared<std::optional<IpAddress>>();
     const auto forever = BoundedLookup::Clock::time_point::max();
-    const auto job = lookups_.start([host, found] { *found = lookUpName(host); }, forever);
+    const auto job = lookups_.start(
+        [host, found, family = family_] { *found = lookUpName(host, family); }, forever);
     if (!job || !lookups_.wait(job, forever, [this] { return !forwardAbandoned_; }))
         return std::nullopt;
     return *found;

@@ -22,6 +22,9 @@ public:
     SystemResolver();
 
     std::optional<IpAddress> firstAddress(const std::string &host) override;
+    // Which family a name's look-up gives (the shell's -4 and -6); a typed
+    // address is read as it is, whatever its family.
+    void setFamily(AddressFamily family) { family_ = family; }
     std::string officialName(const IpAddress &address) override;
     void setIdleHook(IdleHook hook) override { lookups_.setIdleHook(std::move(hook)); }
     void abandonForward() override { forwardAbandoned_ = true; }
@@ -38,4 +41,5 @@ private:
     BoundedLookup lookups_;
     std::shared_ptr<Names> names_; // shared with the workers, which may outlive this
     bool forwardAbandoned_ = false;
+    AddressFamily family_ = AddressFamily::any;
 };

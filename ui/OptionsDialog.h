@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <vector>
 
-#include "ui/FieldCheck.h"
+#include "engine/FieldCheck.h"
 
 class QCheckBox;
 class QGroupBox;

@@ -11,25 +11,9 @@
 
 namespace {
 
-struct Column {
-    const char *header;
-    int width; // twips
-};
-
-constexpr std::array<Column, ResultModel::columnCount> columns{{
-    {"Hop", 500},
-    {"IP address", 1700},
-    {"Hostname", 3300},
-    {"Sent", 600},
-    {"Recv", 600},
-    {"Loss %", 700},
-    {"Best", 600},
-    {"Avg", 600},
-    {"Worst", 600},
-    {"Last", 600},
-    {"MTU", 600},
-    {"Asym", 600},
-}};
+// Widths in twips, by column; the headers are the model's.
+constexpr std::array<int, ResultModel::columnCount> columnTwips{
+    500, 1700, 3300, 600, 600, 700, 600, 600, 600, 600, 600, 600};
 
 constexpr int addressColumn = 2;
 constexpr int hostColumn = 3;
@@ -58,8 +42,8 @@ void ResultView::addColumns()
     setColumnCount(ResultModel::columnCount);
     widthsTwips_.assign(ResultModel::columnCount, 0);
     for (int i = 0; i < ResultModel::columnCount; ++i) {
-        headerItem()->setText(i, QString::fromLatin1(columns[i].header));
-        setColumnWidthTwips(i + 1, columns[i].width);
+        headerItem()->setText(i, QString::fromLatin1(ResultModel::columnHeaders[i]));
+        setColumnWidthTwips(i + 1, columnTwips[i]);
     }
 }
 

@@ -1,6 +1,6 @@
 #include <QTest>
 
-#include "ui/FieldCheck.h"
+#include "engine/FieldCheck.h"
 
 class FieldCheckTest : public QObject {
     Q_OBJECT

@@ -1,4 +1,4 @@
-#include "ui/FieldCheck.h"
+#include "engine/FieldCheck.h"
 
 #include <charconv>
 #include <cmath>
@@ -46,7 +46,7 @@ std::optional<double> numberOf(std::string_view text)
     }
     if (!isUnsignedDecimal(s))
         return std::nullopt;
-    // from_chars does not depend on the C locale, which QApplication sets from the environment.
+    // from_chars does not depend on the C locale, which the window sets from the environment.
     std::string digits(s);
     if (digits.front() == '.')
         digits.insert(digits.begin(), '0');
