@@ -4,7 +4,21 @@ include(GNUInstallDirs)
 set(KORVALEN_APP_ID org.korvalen.Korvalen)
 set(KORVALEN_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 
-install(TARGETS korvalen RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS korvalen korvalen-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# Debian policy wants man pages compressed with gzip -9 and no name or time
+# stamp (-n), so that two builds give the same bytes.
+find_program(KORVALEN_GZIP gzip REQUIRED)
+set(KORVALEN_CLI_MAN ${CMAKE_BINARY_DIR}/korvalen-cli.1.gz)
+add_custom_command(
+    OUTPUT ${KORVALEN_CLI_MAN}
+    COMMAND sh -c "\"$1\" -n -9 -c \"$2\" > \"$3\"" sh
+            ${KORVALEN_GZIP} ${KORVALEN_PACKAGING_DIR}/korvalen-cli.1 ${KORVALEN_CLI_MAN}
+    DEPENDS ${KORVALEN_PACKAGING_DIR}/korvalen-cli.1
+    COMMENT "Compressing the korvalen-cli(1) man page"
+    VERBATIM)
+add_custom_target(korvalen-cli-man ALL DEPENDS ${KORVALEN_CLI_MAN})
+install(FILES ${KORVALEN_CLI_MAN} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${KORVALEN_PACKAGING_DIR}/${KORVALEN_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${KORVALEN_PACKAGING_DIR}/${KORVALEN_APP_ID}.svg
@@ -17,13 +31,18 @@ set(CPACK_PACKAGE_NAME korvalen)
 set(CPACK_PACKAGE_VENDOR "The Korvalen developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "trace the route to a host and measure every hop")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Korvalen traces the route to an IPv4 host and measures every hop on it: loss,\n"
-    "best, average, worst and last round-trip time, the path MTU up to each hop and\n"
-    "the asymmetry of the way back. The result can be copied as a plain-text report.")
+    "Korvalen traces the route to an IPv4 or IPv6 host and measures every hop on\n"
+    "it: loss, best, average, worst and last round-trip time, the path MTU up to\n"
+    "each hop and the asymmetry of the way back. The window's result can be copied\n"
+    "as a plain-text report.\n"
+    ".\n"
+    "The shell program korvalen-cli runs the same trace without a display, e.g.\n"
+    "over SSH or from cron, and writes the report as text, JSON, CSV or RIPE Atlas\n"
+    "traceroute results.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGE_CONTACT "The Korvalen developers <korvalen@localhost>"
     CACHE STRING "Maintainer field of the Debian package")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr) # the maintainer scripts name /usr/bin/korvalen
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr) # the maintainer scripts name /usr/bin/korvalen{,-cli}
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
