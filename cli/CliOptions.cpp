@@ -133,15 +133,18 @@ std::string checkFamily(const CliOptions &o)
     return {};
 }
 
-std::string readOperands(CliOptions &o, const std::vector<std::string> &args, size_t first)
+// The words left once the options are read: getopt_long has moved them to
+// the end of argv, options written after the host included.
+std::string readOperands(CliOptions &o, const std::vector<char *> &argv, size_t first)
 {
     if (o.help || o.version)
         return {};
-    if (first >= args.size())
+    const size_t end = argv.size() - 1; // the null that ends argv
+    if (first >= end)
         return "no host given";
-    if (first + 1 < args.size())
-        return "one host only, not \"" + args[first + 1] + "\" as well";
-    o.host = args[first];
+    if (first + 1 < end)
+        return "one host only, not \"" + std::string(argv[first + 1]) + "\" as well";
+    o.host = argv[first];
     return checkFamily(o);
 }
 
@@ -176,7 +179,7 @@ CliParse parseCliOptions(const std::vector<std::string> &args)
         if (!result.error.empty())
             return result;
     }
-    result.error = readOperands(result.options, args, static_cast<size_t>(optind));
+    result.error = readOperands(result.options, argv, static_cast<size_t>(optind));
     return result;
 }
 

@@ -81,6 +81,10 @@ TEST(CliOptions, fillsTheSettingsAndTheShellsDefaults)
     // the last format named wins; a host may follow "--" even when it starts with "-"
     EXPECT_EQ(ReportFormat::atlas, parse({"-C", "--format=atlas", "h"}).options.format);
     EXPECT_EQ("-odd", parse({"--", "-odd"}).options.host);
+    // options after the host, as a cron line writes them
+    const CliParse after = parse({"host", "-n", "--output", "f.json"});
+    EXPECT_EQ("host", after.options.host);
+    EXPECT_EQ("f.json", after.options.output);
 }
 
 TEST(CliProgress, saysTheRunTheHopAndTheTimeLeft)
