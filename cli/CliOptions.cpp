@@ -17,6 +17,8 @@ enum LongOnly : int {
     optOutput,
     optProbes,
     optCrlf,
+    optSave,
+    optOpen,
 };
 
 constexpr option longOptions[] = {
@@ -33,6 +35,8 @@ constexpr option longOptions[] = {
     {"output", required_argument, nullptr, optOutput},
     {"probes", no_argument, nullptr, optProbes},
     {"crlf", no_argument, nullptr, optCrlf},
+    {"save", required_argument, nullptr, optSave},
+    {"open", required_argument, nullptr, optOpen},
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -109,10 +113,11 @@ std::string applyOption(CliOptions &o, int key, const char *arg)
         return setNumber(o, *n, arg);
     if (key == optFormat)
         return setFormat(o, arg);
-    if (key == optOutput) {
+    if (key == optOutput || key == optSave || key == optOpen) {
+        const char *name = key == optOutput ? "--output" : key == optSave ? "--save" : "--open";
         if (*arg == '\0')
-            return "--output takes a file name";
-        o.output = arg;
+            return std::string(name) + " takes a file name";
+        (key == optOutput ? o.output : key == optSave ? o.save : o.open) = arg;
         return {};
     }
     return setFlag(o, key);
@@ -140,6 +145,11 @@ std::string readOperands(CliOptions &o, const std::vector<char *> &argv, size_t 
     if (o.help || o.version)
         return {};
     const size_t end = argv.size() - 1; // the null that ends argv
+    if (!o.open.empty()) {
+        if (first < end)
+            return "--open writes the report of a saved trace: no host as well";
+        return o.save.empty() ? "" : "--open and --save together: the trace is saved already";
+    }
     if (first >= end)
         return "no host given";
     if (first + 1 < end)
@@ -186,6 +196,7 @@ CliParse parseCliOptions(const std::vector<std::string> &args)
 std::string cliUsage()
 {
     return R"(Usage: korvalen-cli [OPTIONS] HOST
+       korvalen-cli --open FILE [--format FORMAT] [--output FILE]
 Traces the route to HOST, measures every hop, and writes a report.
 
   -c, --runs N          runs over the whole path (1-10000, default 20)
@@ -203,6 +214,8 @@ Traces the route to HOST, measures every hop, and writes a report.
   -j                    the same as --format json
   -C                    the same as --format csv
       --output FILE     write the report to FILE (whole, or not at all)
+      --save FILE       record the trace into FILE as it runs (NAME.kvtrace)
+      --open FILE       write the report of a saved trace; no probe is sent
       --probes          json: every probe of every hop
       --crlf            text: CR LF line ends, as the clipboard's report
   -q, --quiet           no progress on standard error
@@ -210,7 +223,8 @@ Traces the route to HOST, measures every hop, and writes a report.
   -V, --version         the program's version
 
 Exit status: 0 the target answered, 1 it never answered, 2 a bad option, a host
-that does not resolve or no probe able to leave, 3 the report could not be
-written, 130 or 143 stopped by SIGINT or SIGTERM.
+that does not resolve, no probe able to leave or a saved trace that cannot be
+read, 3 the report (or the saved trace) could not be written, 130 or 143
+stopped by SIGINT or SIGTERM.
 )";
 }

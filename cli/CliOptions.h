@@ -14,6 +14,8 @@ struct CliOptions {
     ReportFormat format = ReportFormat::text;
     ReportStyle style;
     std::string output; // empty: standard output
+    std::string save;   // record the trace into this file as it runs
+    std::string open;   // write the report of this saved trace; no probe is sent
     std::string host;
     bool quiet = false;
     bool help = false;

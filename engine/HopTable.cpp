@@ -3,10 +3,12 @@
 #include <utility>
 
 #include "engine/Notes.h"
+#include "engine/TraceObserver.h"
 #include "engine/NumberText.h"
 #include "engine/WindowOps.h"
 #include "net/Module1.h"
 #include "net/Resolver.h"
+#include "net/Sockets.h"
 
 namespace {
 
@@ -39,7 +41,7 @@ size_t idx(int16_t hop)
 
 HopTable::HopTable(const TraceSettings &settings, Resolver &resolver, WindowOps &ops,
                    WindowGone windowGone)
-    : settings_(settings), resolver_(resolver), ops_(ops), windowGone_(std::move(windowGone))
+    : settings_(settings), resolver_(&resolver), ops_(&ops), windowGone_(std::move(windowGone))
 {
     stats.reset();
     results.setNotesWriter([this] { return notesText(hopNoted, log, dbIndex); });
@@ -258,8 +260,17 @@ void HopTable::countReply(int32_t k)
 // False when the window started closing during the look-up, which yields.
 bool HopTable::lookUpName(const std::string &dotted, std::string &name)
 {
-    name = Module1::addressToHost(dotted, resolver_, ops_);
+    name = lookUpTargetName(dotted);
     return !windowGone_();
+}
+
+std::string HopTable::lookUpTargetName(const std::string &dotted)
+{
+    std::string name = Module1::addressToHost(dotted, *resolver_, *ops_);
+    if (observer_)
+        if (const auto address = textToAddress(dotted))
+            observer_->name(*address, name, false);
+    return name;
 }
 
 void HopTable::awaitName(const std::string &name, const std::string &dotted, int32_t k, bool inRow)
@@ -270,7 +281,9 @@ void HopTable::awaitName(const std::string &name, const std::string &dotted, int
 
 void HopTable::deliverLateNames()
 {
-    for (const Resolver::LateName &late : resolver_.takeLateNames()) {
+    for (const Resolver::LateName &late : resolver_->takeLateNames()) {
+        if (observer_)
+            observer_->name(late.address, late.name, true);
         const std::string dotted = late.address.text();
         std::vector<NameWait> waiting;
         for (NameWait &wait : nameWaits_) {
@@ -289,8 +302,8 @@ void HopTable::deliverLateNames()
 void HopTable::placeLateName(const NameWait &wait, const std::string &name)
 {
     if (wait.k == 0) {
-        if (!ops_.closing())
-            ops_.setText2(name);
+        if (!ops_->closing())
+            ops_->setText2(name);
         return;
     }
     const auto k = static_cast<size_t>(wait.k);
@@ -306,7 +319,7 @@ void HopTable::placeLateName(const NameWait &wait, const std::string &name)
 void HopTable::forgetLateNames()
 {
     nameWaits_.clear();
-    resolver_.takeLateNames();
+    resolver_->takeLateNames();
 }
 
 void HopTable::writeMtu(int16_t hop, const std::string &mtu, const std::string &asym)

@@ -16,6 +16,7 @@
 #include "net/IpAddress.h"
 
 class Resolver;
+class TraceObserver;
 class WindowOps;
 
 // The hop rows of a trace: the result rows with their statistics, the address
@@ -48,6 +49,17 @@ public:
     // address-log entry it names, 0 for the target's Host name box.
     void awaitName(const std::string &name, const std::string &dotted, int32_t k, bool inRow);
     void deliverLateNames();
+    // The target's name, looked up as a row's is.
+    std::string lookUpTargetName(const std::string &dotted);
+
+    // The look-ups and the window a trace uses (the engine's own, or a replay's).
+    void useWorld(Resolver &resolver, WindowOps &ops)
+    {
+        resolver_ = &resolver;
+        ops_ = &ops;
+    }
+    // Told of each name looked up and each late one taken (null: nobody).
+    void setObserver(TraceObserver *observer) { observer_ = observer; }
 
     ResultModel results;
     int16_t maxhop = 0;
@@ -83,8 +95,9 @@ private:
     void forgetLateNames();
 
     const TraceSettings &settings_;
-    Resolver &resolver_;
-    WindowOps &ops_;
+    Resolver *resolver_;
+    WindowOps *ops_;
+    TraceObserver *observer_ = nullptr;
     WindowGone windowGone_;
     std::vector<NameWait> nameWaits_;
     std::array<std::optional<std::pair<IpAddress, std::string>>, 256> lastText_;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
 #include <utility>
 
 #include "engine/NotSentText.h"
+#include "engine/TraceObserver.h"
 #include "engine/WindowOps.h"
 #include "net/EchoService.h"
 #include "net/Module1.h"
@@ -23,7 +25,7 @@ size_t idx(int16_t hop)
 TraceEngine::TraceEngine(TraceSettings &settings, EchoService &echo, Resolver &resolver,
                          WindowOps &ops)
     : settings(settings), rows_(settings, resolver, ops, [this] { return windowGone(); }),
-      echo_(echo), resolver_(resolver), ops_(ops),
+      echo_(&echo), resolver_(&resolver), ops_(&ops), clock_(ownClock()),
       mtu_(settings, tracing, rows_,
            [this](EchoHandle &handle, const IpAddress &address, int16_t size,
                   const IpOptionInformation &options, IcmpEchoReply &reply) {
@@ -40,6 +42,32 @@ void TraceEngine::command1Click()
         startClick();
 }
 
+void TraceEngine::setObserver(TraceObserver *observer)
+{
+    observer_ = observer;
+    rows_.setObserver(observer);
+}
+
+TraceEngine::Clock TraceEngine::ownClock()
+{
+    return {[] { return std::chrono::system_clock::now(); }, [this] { return sinceRunsStart(); }};
+}
+
+void TraceEngine::traceWith(EchoService &echo, Resolver &resolver, WindowOps &ops, Clock clock)
+{
+    const auto own = std::make_tuple(echo_, resolver_, ops_);
+    clock_ = std::move(clock);
+    echo_ = &echo;
+    resolver_ = &resolver;
+    ops_ = &ops;
+    rows_.useWorld(resolver, ops);
+    command1Click();
+    rows_.deliverLateNames(); // names that came once the trace was over
+    std::tie(echo_, resolver_, ops_) = own;
+    rows_.useWorld(*resolver_, *ops_);
+    clock_ = ownClock();
+}
+
 void TraceEngine::resetResults()
 {
     rows_.resetResults();
@@ -54,9 +82,11 @@ void TraceEngine::deliverLateNames()
 // check. A forward look-up in progress stops waiting at once.
 void TraceEngine::stopClick()
 {
-    ops_.setCommand1Enabled(false);
+    ops_->setCommand1Enabled(false);
     tracing = false;
-    resolver_.abandonForward();
+    resolver_->abandonForward();
+    if (observer_)
+        observer_->stopPressed(rows_.history.openRun());
 }
 
 void TraceEngine::startClick()
@@ -65,26 +95,26 @@ void TraceEngine::startClick()
         return;
     gone_ = false;
     firstProbe_ = true;
-    ops_.setCommand1Caption("Stop");
-    ops_.setCommand3Enabled(false);
-    ops_.setCommand4Enabled(false);
-    ops_.setCombo1Enabled(false);
-    ops_.hideOptions();
+    ops_->setCommand1Caption("Stop");
+    ops_->setCommand3Enabled(false);
+    ops_->setCommand4Enabled(false);
+    ops_->setCombo1Enabled(false);
+    ops_->hideOptions();
     tracing = true;
     clearForStart();
     if (!startSockets()) {
-        ops_.messageBox("Unable to initialize the Windows Sockets", MessageIcon::none);
+        ops_->messageBox("Unable to initialize the Windows Sockets", MessageIcon::none);
         endTrace();
         return;
     }
     IpAddress targetAddr;
     if (resolveTarget(targetAddr))
         runLoop(targetAddr);
-    echo_.closeSpares();
+    echo_->closeSpares();
     if (gone_)
         return; // the window is closing: it gets no more calls
     deliverLateNames();
-    stopSockets(ops_);
+    stopSockets(*ops_);
     endTrace();
 }
 
@@ -95,7 +125,7 @@ bool TraceEngine::settingsRefused()
     const std::string fault = settings.outOfRange();
     if (fault.empty())
         return false;
-    ops_.messageBox("The trace cannot start: " + fault + ". Correct it in Options.",
+    ops_->messageBox("The trace cannot start: " + fault + ". Correct it in Options.",
                     MessageIcon::stop);
     return true;
 }
@@ -111,19 +141,21 @@ void TraceEngine::clearForStart()
 // False when the trace must not run.
 bool TraceEngine::resolveTarget(IpAddress &targetAddr)
 {
-    const std::string dotted = Module1::hostToAddress(ops_.combo1Text(), resolver_, ops_);
+    const std::string dotted = Module1::hostToAddress(ops_->combo1Text(), *resolver_, *ops_);
     if (windowGone() || !tracing)
         return false; // Stop during the look-up: nothing to show, record or probe
-    ops_.setText3(dotted);
-    ops_.recordHistory();
+    if (observer_)
+        observer_->target(dotted);
+    ops_->setText3(dotted);
+    ops_->recordHistory();
     if (refuseTarget(dotted, targetAddr))
         return false;
     if (settings.optResolveNames) {
-        std::string name = Module1::addressToHost(dotted, resolver_, ops_);
+        std::string name = rows_.lookUpTargetName(dotted);
         if (windowGone())
             return false;
         rows_.awaitName(name, dotted, 0, false);
-        ops_.setText2(name);
+        ops_->setText2(name);
     }
     return true;
 }
@@ -133,12 +165,12 @@ bool TraceEngine::resolveTarget(IpAddress &targetAddr)
 bool TraceEngine::refuseTarget(const std::string &dotted, IpAddress &targetAddr)
 {
     if (dotted.empty()) {
-        ops_.messageBox("Unable to resolve the host name.", MessageIcon::none);
+        ops_->messageBox("Unable to resolve the host name.", MessageIcon::none);
         return true;
     }
     const auto address = textToAddress(dotted);
     if (!address || !address->isUnicastHost()) {
-        ops_.messageBox("Invalid IP address", MessageIcon::none);
+        ops_->messageBox("Invalid IP address", MessageIcon::none);
         return true;
     }
     targetAddr = *address;
@@ -149,7 +181,9 @@ void TraceEngine::runLoop(const IpAddress &targetAddr)
 {
     bool goOn = true;
     runsStart_ = std::chrono::steady_clock::now();
-    runsStartedAt_ = std::chrono::system_clock::now();
+    runsStartedAt_ = clock_.runsStart();
+    if (observer_)
+        observer_->runsStarted(*runsStartedAt_);
     rows_.history.expectRuns(settings.optMaxRuns);
     for (int32_t run = 0; goOn && tracing && run < settings.optMaxRuns; ++run) {
         curHop = 0;
@@ -158,6 +192,8 @@ void TraceEngine::runLoop(const IpAddress &targetAddr)
         while (goOn && tracing && curHop < settings.optMaxHops && lastReplyAddr != targetAddr)
             goOn = probeHop(targetAddr, lastReplyAddr);
         rows_.history.endRun();
+        if (observer_)
+            observer_->runEnded(run + 1);
     }
 }
 
@@ -167,11 +203,11 @@ bool TraceEngine::probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr
 {
     ++curHop;
     const int16_t hop = curHop;
-    const std::unique_ptr<EchoHandle> handle = echo_.openHandle(targetAddr);
+    const std::unique_ptr<EchoHandle> handle = echo_->openHandle(targetAddr);
     if (!handle) {
         // Every later hop would fail the same way: say why once and end the trace.
-        const std::string reason = echo_.lastOpenFailure().reason;
-        ops_.messageBox("Unable to Open an Icmp File Handle" +
+        const std::string reason = echo_->lastOpenFailure().reason;
+        ops_->messageBox("Unable to Open an Icmp File Handle" +
                             (reason.empty() ? "" : "\n" + reason),
                         MessageIcon::none);
         return false;
@@ -206,7 +242,7 @@ bool TraceEngine::probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr
 bool TraceEngine::refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sendErrno)
 {
     --stats.hopSent[idx(hop)];
-    ops_.messageBox(notSentText(targetAddr.text(), sendErrno), MessageIcon::exclamation);
+    ops_->messageBox(notSentText(targetAddr.text(), sendErrno), MessageIcon::exclamation);
     return false;
 }
 
@@ -216,7 +252,7 @@ bool TraceEngine::refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sen
 bool TraceEngine::waitOutUnsent(int16_t hop, const IpAddress &targetAddr)
 {
     writeProbe(hop, targetAddr, nullptr);
-    echo_.waitIdle(timeoutMs(), [this] { return tracing && !windowGone(); });
+    echo_->waitIdle(timeoutMs(), [this] { return tracing && !windowGone(); });
     return !windowGone();
 }
 
@@ -224,8 +260,7 @@ bool TraceEngine::waitOutUnsent(int16_t hop, const IpAddress &targetAddr)
 // for a time-out.
 void TraceEngine::writeProbe(int16_t hop, const IpAddress &targetAddr, const IcmpEchoReply *reply)
 {
-    const auto sent = std::chrono::duration_cast<std::chrono::microseconds>(sentAt_ - runsStart_);
-    const auto sentUs = static_cast<uint64_t>(std::max<int64_t>(sent.count(), 0));
+    const uint64_t sentUs = sentUs_;
     if (!reply) {
         rows_.handleRow(hop, false, {}, 0);
         rows_.history.addLoss(hop, sentUs);
@@ -243,32 +278,42 @@ std::optional<uint32_t> TraceEngine::sendProbe(EchoHandle &handle, const IpAddre
 {
     const std::vector<uint8_t> &payload =
         payloadOf(static_cast<int16_t>(size - address.headerBytes()));
-    ops_.yield();
+    ops_->yield();
     if (windowGone())
         return std::nullopt;
     rows_.deliverLateNames();
-    sentAt_ = std::chrono::steady_clock::now();
+    sentUs_ = clock_.sinceRunsStart();
     const uint32_t count = handle.sendEcho(address, payload, options, reply, timeoutMs());
     if (windowGone())
         return std::nullopt;
+    if (observer_)
+        observer_->probe(
+            {rows_.history.openRun(), curHop, options.flags != 0, size, sentUs_, reply});
     return count;
 }
 
 void TraceEngine::endTrace()
 {
     tracing = false;
-    ops_.setCommand1Caption("Start");
-    ops_.setCommand1Enabled(true);
-    ops_.setCommand3Enabled(true);
-    ops_.setCommand4Enabled(true);
-    ops_.setCombo1Enabled(true);
+    ops_->setCommand1Caption("Start");
+    ops_->setCommand1Enabled(true);
+    ops_->setCommand3Enabled(true);
+    ops_->setCommand4Enabled(true);
+    ops_->setCombo1Enabled(true);
 }
 
 // True once the window has started closing; the trace then ends without
 // another probe and without touching the window.
+uint64_t TraceEngine::sinceRunsStart() const
+{
+    const auto since = std::chrono::steady_clock::now() - runsStart_;
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(since).count();
+    return static_cast<uint64_t>(std::max<int64_t>(us, 0));
+}
+
 bool TraceEngine::windowGone()
 {
-    if (!gone_ && ops_.closing()) {
+    if (!gone_ && ops_->closing()) {
         gone_ = true;
         tracing = false;
     }

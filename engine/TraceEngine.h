@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 class EchoHandle;
 class EchoService;
 class Resolver;
+class TraceObserver;
 class WindowOps;
 struct IcmpEchoReply;
 struct IpOptionInformation;
@@ -28,9 +30,23 @@ class TraceEngine {
 public:
     TraceEngine(TraceSettings &settings, EchoService &echo, Resolver &resolver, WindowOps &ops);
 
+    // The trace's clock: the wall-clock time of the first run's start, and the
+    // microseconds from it to a probe's send, read right before it. By
+    // default the system's clock and the monotonic one.
+    struct Clock {
+        std::function<std::chrono::system_clock::time_point()> runsStart;
+        std::function<uint64_t()> sinceRunsStart;
+    };
+
     // Click of the Start/Stop button: starts a trace (returns when it ends)
     // or, pressed during one, asks it to stop.
     void command1Click();
+
+    // Told of everything the world gives a trace, as it comes (null: nobody).
+    void setObserver(TraceObserver *observer);
+    // A trace made with other probes, names, window and clock (a recorded
+    // trace given again); the engine's own serve again once it returns.
+    void traceWith(EchoService &echo, Resolver &resolver, WindowOps &ops, Clock clock);
 
     // The reset of the results shared by the host entry and the Options
     // dialog: rows, maxhop, notes, dbIndex and hopNoted.
@@ -90,15 +106,21 @@ private:
     uint32_t timeoutMs() const;
     const std::vector<uint8_t> &payloadOf(int16_t size);
 
-    EchoService &echo_;
-    Resolver &resolver_;
-    WindowOps &ops_;
+    Clock ownClock();
+    uint64_t sinceRunsStart() const;
+
+    // The services a trace uses: the engine's own, or traceWith's for its length.
+    EchoService *echo_;
+    Resolver *resolver_;
+    WindowOps *ops_;
+    Clock clock_;
+    TraceObserver *observer_ = nullptr;
     PathMtuSearch mtu_;
     bool gone_ = false;            // the window closed during this trace
     bool firstProbe_ = false;      // no main probe of this trace has been sent yet
-    // The history's clock: the first run's start, and the last probe's send.
+    // The history's clock: the first run's start.
     std::chrono::steady_clock::time_point runsStart_;
-    std::chrono::steady_clock::time_point sentAt_;
+    uint64_t sentUs_ = 0;
     std::optional<std::chrono::system_clock::time_point> runsStartedAt_;
     std::vector<uint8_t> payload_; // reused between probes: every byte is 'a'
 };

@@ -6,6 +6,7 @@
 #include "net/Sockets.h"
 #include "report/NotesLines.h"
 #include "report/ReportFormat.h"
+#include "report/SettingsJson.h"
 
 namespace {
 
@@ -20,33 +21,6 @@ Json ms(double value)
 Json msOrNull(const RttStatistics &s, double value)
 {
     return s.replies > 0 ? ms(value) : Json(nullptr);
-}
-
-const char *familyName(AddressFamily family)
-{
-    switch (family) {
-    case AddressFamily::ipv4:
-        return "ipv4";
-    case AddressFamily::ipv6:
-        return "ipv6";
-    case AddressFamily::any:
-        break;
-    }
-    return "any";
-}
-
-Json settingsJson(const TraceSettings &s, AddressFamily family)
-{
-    return {{"resolve_names", s.optResolveNames},
-            {"find_mtu", s.optFindMtu},
-            {"asymmetry_view", s.optAsymmetryView},
-            {"packet_size", s.optPacketSize},
-            {"timeout_sec", s.optTimeoutSec},
-            {"max_runs", s.optMaxRuns},
-            {"max_hops", s.optMaxHops},
-            {"tos", s.optTos},
-            {"mtu_retries", s.optMtuRetries},
-            {"family", familyName(family)}};
 }
 
 Json targetJson(const ReportSnapshot &snapshot, bool reached)
@@ -196,7 +170,7 @@ std::string jsonReport(const ReportSnapshot &snapshot, const HopDetails &details
         {"end", ReportText::isoUtc(facts.end)},
         {"ended", ReportText::endedText(facts)},
         {"error", facts.error.empty() ? Json(nullptr) : Json(facts.error)},
-        {"settings", settingsJson(snapshot.settings, facts.family)},
+        {"settings", SettingsJson::write(snapshot.settings, facts.family)},
         {"target", targetJson(snapshot, ReportText::reached(details, hops))},
         {"source", facts.source.empty() ? Json(nullptr) : Json(facts.source)},
         {"notes", ReportText::withLf(notesLines(snapshot.hopNoted, snapshot.log))},
