@@ -5,17 +5,27 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QSaveFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <algorithm>
 #include <cmath>
 
 #include "net/EchoService.h"
 #include "net/Resolver.h"
+#include "net/Sockets.h"
+#include "record/TraceFile.h"
+#include "record/TraceReplay.h"
 #include "report/Report.h"
 #include "ui/Accessibility.h"
 #include "ui/ButtonKeys.h"
@@ -109,6 +119,8 @@ MainWindow::MainWindow(TraceSettings &settings, EchoService &echo, Resolver &res
     Accessibility::describeMainWindow(*this);
     ButtonKeys::pressOnEnter(*this);
     connectHopDetails();
+    engine_.setObserver(&recorder_);
+    connectTraceFiles();
 }
 
 MainWindow::~MainWindow()
@@ -270,6 +282,8 @@ void MainWindow::clearResults()
 
 void MainWindow::clearResultDisplay()
 {
+    recorder_.clear();
+    setWindowTitle(QStringLiteral("Korvalen"));
     text2_->clear();
     text3_->clear();
     fitAddressBox(*text3_);
@@ -368,14 +382,180 @@ void MainWindow::optionsApplied(bool asymmetryView)
 void MainWindow::command1Click()
 {
     if (inTrace_) { // Stop, pressed during a yield of the running trace
+        end_.ended = "stopped";
         engine_.command1Click();
         return;
     }
+    beginRecording();
     inTrace_ = true;
     engine_.command1Click();
     inTrace_ = false;
-    if (!closing_)
-        refreshResults(true);
+    if (closing_)
+        return;
+    end_.end = std::chrono::system_clock::now();
+    if (!traceMessages_.empty())
+        end_.ended = traceMessages_.front();
+    if (const auto target = textToAddress(text3_->text().toStdString()); target && !text3_->text().isEmpty())
+        if (const auto source = sourceAddressTowards(*target))
+            end_.source = source->text();
+    refreshResults(true);
+}
+
+// A new trace is recorded from its start, for Save trace... once it is over.
+void MainWindow::beginRecording()
+{
+    setWindowTitle(QStringLiteral("Korvalen"));
+    traceMessages_.clear();
+    end_ = {{}, "completed", {}};
+    recorder_.begin({TraceFile::version, "korvalen " KORVALEN_VERSION,
+                     std::chrono::system_clock::now(), combo1Text(), AddressFamily::any, settings_});
+}
+
+// Save trace... and Open trace... sit beside Hop details in the table's
+// context menu, their shortcuts work anywhere in the window, and Save is
+// there whenever Copy to clipboard is.
+void MainWindow::connectTraceFiles()
+{
+    saveAction_ = new QAction(QStringLiteral("Save trace\u2026"), listView1_);
+    saveAction_->setObjectName(QStringLiteral("SaveTraceAction"));
+    saveAction_->setShortcut(QKeySequence::Save);
+    saveAction_->setEnabled(false);
+    auto *openAction = new QAction(QStringLiteral("Open trace\u2026"), listView1_);
+    openAction->setObjectName(QStringLiteral("OpenTraceAction"));
+    openAction->setShortcut(QKeySequence::Open);
+    for (QAction *action : {saveAction_, openAction}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        listView1_->addAction(action);
+    }
+    connect(saveAction_, &QAction::triggered, this, &MainWindow::saveTrace);
+    connect(openAction, &QAction::triggered, this, &MainWindow::openTrace);
+    command4_->installEventFilter(this);
+    setAcceptDrops(true);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == command4_ && event->type() == QEvent::EnabledChange)
+        saveAction_->setEnabled(command4_->isEnabled() && !recorder_.empty());
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::saveTrace()
+{
+    if (inTrace_ || !command4_->isEnabled() || recorder_.empty())
+        return;
+    const QString host = QString::fromStdString(recorder_.header().host);
+    const QString suggested =
+        QString(host).replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_")) +
+        QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-HHmm")) + QStringLiteral(".kvtrace");
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save trace"), suggested,
+                                                QStringLiteral("Korvalen traces (*.kvtrace)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".kvtrace");
+    saveTraceFile(path);
+}
+
+// Whole or not at all: the file is written beside its place and renamed over it.
+bool MainWindow::saveTraceFile(const QString &path)
+{
+    QSaveFile file(path);
+    bool written = file.open(QIODevice::WriteOnly);
+    const TraceLog &log = recorder_.log();
+    auto put = [&](const std::string &line) {
+        written = written && file.write(line.data(), static_cast<qint64>(line.size())) ==
+                                 static_cast<qint64>(line.size());
+    };
+    put(TraceFile::headerLine(recorder_.header()));
+    for (const TraceRecord &record : log.records())
+        put(TraceFile::recordLine(log, record));
+    put(TraceFile::endLine(end_));
+    if (!written || !file.commit()) {
+        messageBox("The trace cannot be saved to " + path.toStdString() + ": " +
+                       file.errorString().toStdString(),
+                   MessageIcon::exclamation);
+        return false;
+    }
+    setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" \u2014 Korvalen"));
+    return true;
+}
+
+void MainWindow::openTrace()
+{
+    if (inTrace_)
+        return;
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Open trace"), QString(),
+        QStringLiteral("Korvalen traces (*.kvtrace);;All files (*)"));
+    if (!path.isEmpty())
+        openTraceFile(path);
+}
+
+// The file is read and given to a scratch engine first: only a trace that
+// replays whole replaces the one on screen.
+void MainWindow::openTraceFile(const QString &path)
+{
+    if (inTrace_) {
+        messageBox("A trace is running: press Stop before opening another.", MessageIcon::exclamation);
+        return;
+    }
+    const TraceFile::ReadResult read = TraceFile::readPath(path.toStdString());
+    std::string error = read.error;
+    if (read.document) {
+        TraceSettings scratchSettings = read.document->header.settings;
+        TraceEngine scratch(scratchSettings, echo_, resolver_, *this);
+        error = TraceReplay(*read.document, scratch, nullptr).run();
+    }
+    if (!error.empty()) {
+        messageBox("The trace cannot be opened.\n" + QFileInfo(path).fileName().toStdString() +
+                       ": " + error,
+                   MessageIcon::exclamation);
+        return;
+    }
+    showTrace(*read.document, QFileInfo(path).fileName());
+}
+
+// The window as it stood after the trace: the file's settings (the last
+// column's title with them), host, boxes, rows, Notes and hop details.
+void MainWindow::showTrace(const TraceDocument &document, const QString &name)
+{
+    settings_ = document.header.settings;
+    listView1_->setHeaderText(12, settings_.optAsymmetryView ? QStringLiteral("Asym")
+                                                             : QStringLiteral("TTL"));
+    combo1_->setEditText(QString::fromStdString(document.header.host));
+    clearResults();
+    recorder_.begin(document.header);
+    TraceReplay(document, engine_, this).run();
+    // a file that ends early ends its trace as a closing window does: the
+    // buttons are made ready here, as at the end of any trace
+    command1_->setText(QStringLiteral("Start"));
+    for (QWidget *control : {static_cast<QWidget *>(command1_), static_cast<QWidget *>(command3_),
+                             static_cast<QWidget *>(command4_), static_cast<QWidget *>(combo1_)})
+        control->setEnabled(true);
+    end_ = document.end.value_or(TraceEnd{document.header.start, "stopped", {}});
+    refreshResults(true);
+    setWindowTitle(name + QStringLiteral(" \u2014 Korvalen"));
+    if (!document.note.empty())
+        messageBox(name.toStdString() + " ends early (" + document.note +
+                       "): it shows the runs recorded in full.",
+                   MessageIcon::exclamation);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!inTrace_ && urls.size() == 1 && urls.front().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    openTraceFile(urls.front().toLocalFile());
 }
 
 void MainWindow::command3Click()
@@ -420,6 +600,8 @@ void MainWindow::yield()
 
 void MainWindow::messageBox(const std::string &text, MessageIcon icon)
 {
+    if (inTrace_)
+        traceMessages_.push_back(text);
     messages_.show(QStringLiteral("Korvalen"), qs(text), icon);
 }
 

@@ -6,9 +6,11 @@
 
 #include "engine/TraceEngine.h"
 #include "engine/WindowOps.h"
+#include "record/TraceRecorder.h"
 #include "ui/HostHistory.h"
 #include "ui/Twips.h"
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -40,6 +42,11 @@ public:
     // Empties the result display: boxes, rows, notes, address log, hopNoted,
     // and disables Copy to clipboard.
     void clearResults();
+    // Shows a saved trace as it was (korvalen FILE, a drop, Open trace...);
+    // a file that cannot be shown leaves the window as it was and says why.
+    void openTraceFile(const QString &path);
+    // Writes the trace on screen to path; false (and the user told) when it cannot.
+    bool saveTraceFile(const QString &path);
 
     // WindowOps
     void yield() override;
@@ -59,6 +66,9 @@ public:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createControls();
@@ -83,6 +93,12 @@ private:
     void connectHopDetails();
     void followSelection();
     void refreshHopDetails();
+
+    void connectTraceFiles();
+    void saveTrace();
+    void openTrace();
+    void beginRecording();
+    void showTrace(const TraceDocument &document, const QString &name);
 
     void command1Click(); // Start / Stop
     void command3Click(); // Options
@@ -110,6 +126,11 @@ private:
     std::unique_ptr<HostHistory> history_;
     std::unique_ptr<OptionsDialog> options_;
     std::unique_ptr<HopDetailsDialog> details_;
+    QAction *saveAction_ = nullptr;
+    // What the world gave the trace on screen, for Save trace..., and how it ended.
+    TraceRecorder recorder_;
+    TraceEnd end_;
+    std::vector<std::string> traceMessages_; // the message boxes of the trace running
     // The table is being brought in step with the rows: its current row moves
     // as rows go, which is no choice of the user's.
     bool showingRows_ = false;

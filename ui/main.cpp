@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QTimer>
 
 #include "engine/TraceSettings.h"
 #include "net/IcmpEchoService.h"
@@ -20,5 +21,8 @@ int main(int argc, char *argv[])
     MessageBoxSink messages;
     MainWindow window(settings, echo, resolver, messages); // on main()'s stack: never deleted from inside a trace
     window.show();
+    // korvalen FILE (the desktop's "Open with"): a saved trace, once the window shows
+    if (const QStringList args = QApplication::arguments(); args.size() > 1)
+        QTimer::singleShot(0, &window, [&window, path = args.at(1)] { window.openTraceFile(path); });
     return app.exec();
 }

@@ -1,5 +1,7 @@
 #include <QClipboard>
 #include <QComboBox>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -63,6 +65,59 @@ private slots:
 
         QTest::mouseClick(copy, Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), text);
+    }
+
+    // A trace saved and opened in another window copies the same report and
+    // the same probes of every hop; a bad file leaves that window as it was.
+    void anOpenedTraceCopiesWhatTheTraceDid()
+    {
+        FakeNetwork net;
+        net.hop(1).addresses = {"10.0.0.1"};
+        net.hop(1).answers = "+-++";
+        net.hop(2).addresses = {"10.0.0.2", "10.0.0.22"};
+        net.hop(3).addresses = {"10.0.0.3"};
+        net.hop(3).status = IpStatus::success;
+        net.hop(3).mtu = 1400;
+        TraceSettings settings;
+        SilentSink sink;
+        MainWindow window(settings, net, net, sink);
+        settings.optMaxRuns = 4;
+        settings.optFindMtu = true;
+        auto *combo = window.findChild<QComboBox *>(QStringLiteral("Combo1"));
+        QTest::keyClicks(combo->lineEdit(), QStringLiteral("10.0.0.3"));
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+        const std::string report = clipboardReport(window.engine(), "10.0.0.3", "10.0.0.3", "");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("t.kvtrace"));
+        QVERIFY(window.saveTraceFile(path));
+        QCOMPARE(window.windowTitle(), QStringLiteral("t.kvtrace \u2014 Korvalen"));
+
+        FakeNetwork other;
+        TraceSettings otherSettings;
+        MainWindow opened(otherSettings, other, other, sink);
+        opened.openTraceFile(path);
+        QVERIFY2(sink.texts.isEmpty(), qPrintable(sink.texts.join('\n')));
+        QCOMPARE(other.mainRequests().size(), size_t(0)); // nothing sent
+        auto *copy = opened.findChild<QPushButton *>(QStringLiteral("Command4"));
+        QVERIFY(copy->isEnabled());
+        QTest::mouseClick(copy, Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text().toStdString(), report);
+        for (int16_t hop = 1; hop <= 3; ++hop)
+            QCOMPARE(opened.engine().details().probeLines(hop),
+                     window.engine().details().probeLines(hop));
+        QCOMPARE(opened.windowTitle(), QStringLiteral("t.kvtrace \u2014 Korvalen"));
+
+        QFile bad(dir.filePath(QStringLiteral("bad.kvtrace")));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("{\"korvalen-trace\":2}\n");
+        bad.close();
+        opened.openTraceFile(bad.fileName());
+        QCOMPARE(sink.texts.size(), 1);
+        QVERIFY2(sink.texts.front().contains(QStringLiteral("line 1: a trace of format version 2")),
+                 qPrintable(sink.texts.front()));
+        QTest::mouseClick(copy, Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text().toStdString(), report);
+        QCOMPARE(opened.windowTitle(), QStringLiteral("t.kvtrace \u2014 Korvalen"));
     }
 };
 
