@@ -105,32 +105,6 @@ std::string refusalOf(const std::string &text)
     return std::make_unique<Replayed>(*read.document)->error;
 }
 
-// Counts run ends, and tells the test the table at each.
-class RunWatch : public TraceObserver {
-public:
-    RunWatch(TraceObserver &next, std::function<void()> atRunEnd)
-        : next_(next), atRunEnd_(std::move(atRunEnd))
-    {
-    }
-    void target(const std::string &address) override { next_.target(address); }
-    void runsStarted(std::chrono::system_clock::time_point at) override { next_.runsStarted(at); }
-    void probe(const ProbeEvent &event) override { next_.probe(event); }
-    void name(const IpAddress &address, const std::string &name, bool late) override
-    {
-        next_.name(address, name, late);
-    }
-    void stopPressed(int32_t run) override { next_.stopPressed(run); }
-    void runEnded(int32_t run) override
-    {
-        next_.runEnded(run);
-        atRunEnd_();
-    }
-
-private:
-    TraceObserver &next_;
-    std::function<void()> atRunEnd_;
-};
-
 IcmpEchoReply unsent(int sendErrno)
 {
     IcmpEchoReply reply;
@@ -170,7 +144,7 @@ protected:
                       std::chrono::seconds(1'800'000'000)), ops.combo1Text(), AddressFamily::any,
                   settings};
         recorder.begin(header);
-        engine.setObserver(observer ? observer.get() : &recorder);
+        engine.setObserver(&recorder);
         trace();
         std::string text = TraceFile::headerLine(header);
         for (const TraceRecord &r : recorder.log().records())
@@ -181,7 +155,6 @@ protected:
     }
 
     TraceRecorder recorder;
-    std::unique_ptr<TraceObserver> observer; // in front of the recorder, if set
     TraceHeader header;
 };
 
@@ -323,7 +296,7 @@ TEST_P(SavedTrace, ACutFileOpensWithItsCompleteRuns)
     net.hop(3).mtu = 1280;
     net.addName(routerText(1), "r1.example");
     std::vector<std::string> tables{rowsText(engine)}; // after 0, 1, 2... runs
-    observer = std::make_unique<RunWatch>(recorder, [&] { tables.push_back(rowsText(engine)); });
+    recorder.setRunSink([&](const TraceLog &, size_t) { tables.push_back(rowsText(engine)); });
     const std::string text = record(false);
     ASSERT_EQ(tables.size(), 4u);
     const size_t headerSize = text.find('\n') + 1;
