@@ -25,6 +25,10 @@ install(FILES ${KORVALEN_PACKAGING_DIR}/${KORVALEN_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${KORVALEN_PACKAGING_DIR}/${KORVALEN_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The saved trace's MIME type (application/x-korvalen-trace, *.kvtrace): the
+# desktop's "Open with" offers the window for it.
+install(FILES ${KORVALEN_PACKAGING_DIR}/${KORVALEN_APP_ID}.mime.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME ${KORVALEN_APP_ID}.xml)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME korvalen)
@@ -53,6 +57,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # setcap is what the post-install needs where ping sockets are closed.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6gui6 (>= 6.4), libcap2-bin")
+# The window as a native client of Debian 13's default Wayland session, not
+# through XWayland.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${KORVALEN_PACKAGING_DIR}/postinst ${KORVALEN_PACKAGING_DIR}/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -30,7 +30,7 @@ for family in 4 6; do
     # ---- JSON: every probe and names (the MTU search's probes would take every
     # other way through r2, so the main probes alone would meet one address)
     rc=0
-    cli -q -j --probes -c 4 -W 1 $name >"$tmp/j" 2>"$tmp/err" || rc=$?
+    cli -q -j --probes -c 4 -W 1 --save "$tmp/s.kvtrace" $name >"$tmp/j" 2>"$tmp/err" || rc=$?
     check "IPv$family json: exit status 0 (the target answered)" 0 $rc
     check "IPv$family json: read by Python's json" "3 hops, $dst reached, names on" "$(py json '
 import json, sys
@@ -53,6 +53,20 @@ print("%s %d/%d no_reply=%d | %s %s | %s %s %d/%d" % (
         for a in h[1]["addresses"])[0:1]) + " +%d" % (len(h[1]["addresses"]) - 1),
     h[2]["cells"]["IP address"], h[2]["cells"]["Hostname"], h[2]["recv"], h[2]["sent"]))' "$tmp/j")"
     check "IPv$family json: nothing on standard error in a pipe" "" "$(cat "$tmp/err")"
+
+    # ---- the saved trace gives the same report, byte for byte; cut anywhere,
+    # it opens with the runs it holds in full
+    check "IPv$family saved trace: --open writes the same JSON" "$(cat "$tmp/j")" \
+        "$("$CLI" --open "$tmp/s.kvtrace" -j --probes)"
+    size=$(stat -c %s "$tmp/s.kvtrace")
+    for cut in $((size / 3)) $((size / 2)) $((size - 40)) $((RANDOM % size)); do
+        head -c $cut "$tmp/s.kvtrace" >"$tmp/cut.kvtrace"
+        runs=$(grep -c '^{"r":' "$tmp/cut.kvtrace")
+        sent=$("$CLI" --open "$tmp/cut.kvtrace" -j 2>"$tmp/err" |
+            python3 -c 'import json, sys; h = json.load(sys.stdin)["hops"]; print(h[0]["sent"] if h else 0)' 2>&1)
+        if [ "$(head -1 "$tmp/cut.kvtrace" | wc -l)" = 0 ]; then runs="refused"; sent=$(grep -c "line 1" "$tmp/err" | sed 's/1/refused/'); fi
+        check "IPv$family saved trace cut at byte $cut: its $runs complete runs" "$runs" "$sent"
+    done
 
     # ---- CSV with the MTU search, and Atlas
     cli -q -n -C --mtu -c 3 -W 1 $dst >"$tmp/c"
