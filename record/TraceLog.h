@@ -46,9 +46,15 @@ public:
     void truncate(size_t records) { records_.resize(records); }
 
 private:
+    // Looked up at every reply the window records: by the address's bytes,
+    // never its text.
+    struct AddressHash {
+        size_t operator()(const IpAddress &a) const;
+    };
+
     std::vector<TraceRecord> records_;
     std::vector<IpAddress> addresses_;
-    std::unordered_map<std::string, int32_t> addressIndex_;
+    std::unordered_map<IpAddress, int32_t, AddressHash> addressIndex_;
     std::vector<std::string> texts_;
 };
 
