@@ -345,6 +345,8 @@ TEST(BadTraceFile, IsRefusedWithTheLineAtFault)
                              "{\"target\":\"192.0.2.1\"}\n{\"runs\":\"2027-01-15T08:00:00.000000Z\"}\n";
     std::string newer = head;
     newer.replace(newer.find("\"korvalen-trace\":1"), 18, "\"korvalen-trace\":2");
+    std::string late = head; // after the clock's last nanosecond (2262)
+    late.replace(late.find("2027-"), 5, "2300-");
     const std::string end = "{\"end\":\"2027-01-15T08:00:09.000000Z\",\"ended\":\"completed\"}\n";
 
     const std::pair<std::string, std::string> files[] = {
@@ -352,6 +354,7 @@ TEST(BadTraceFile, IsRefusedWithTheLineAtFault)
         {"", "empty: not a Korvalen trace"},
         {"[1,2,3]\n", "line 1: not a Korvalen trace"},
         {newer + end, "line 1: a trace of format version 2, newer than this program reads (1)"},
+        {late + end, "line 1: a header without its start, host or settings"},
         {start + probe(1, 0), "line 4: the hop 0 is not within 1 to 30"},
         {start + probe(1, 300), "line 4: the hop 300 is not within 1 to 30"},
         {start + probe(2, 1) + probe(1, 1), "line 5: the run 1 is not within 2 to 2"},
