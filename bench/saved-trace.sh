@@ -26,7 +26,7 @@ PROBES=$((RUNS * HOPS))
 # measured CMD...: "wall user system maxrss_kb" of one run of CMD
 measured() {
     /usr/bin/time -f '%e %U %S %M' -o "$OUT/time" "$@" >/dev/null 2>&1 || true
-    cat "$OUT/time"
+    tail -1 "$OUT/time" # after "Command exited with non-zero status 1": the target never answers
 }
 trace() { measured "$TESTBED" exec src "$CLI" -q -n -c "$RUNS" -m $HOPS -W 1 "$@" 10.77.50.1; }
 us_per_probe() { awk -v p=$PROBES '{ printf "%.2f\n", ($2 + $3) * 1e6 / p }'; }
@@ -45,7 +45,7 @@ done
 size=$(stat -c %s "$OUT/t.kvtrace")
 probes=$(grep -c '^{"p"' "$OUT/t.kvtrace")
 opened=$(measured "$CLI" --open "$OUT/t.kvtrace" -j)
-echo "file: $size bytes, $probes main probes, $(calc '"%.1f"', "$size / $probes") bytes a probe (goal <= 64)"
+echo "file: $size bytes, $probes main probes, $(calc "\"%.1f\", $size / $probes") bytes a probe (goal <= 64)"
 echo "open (--open -j): $(awk '{ print $1 }' <<<"$opened") s (goal <= 1), RSS $(awk '{ print $4 }' <<<"$opened") kB;" \
      "the live trace's RSS (median) $(median <"$OUT/rss") kB"
 echo "CPU a probe, median: without --save $(median <"$OUT/plain") us, with $(median <"$OUT/saved") us;" \

@@ -27,7 +27,7 @@ std::string TraceSaver::begin(const TraceHeader &header)
             write(TraceFile::recordLine(log, log.records()[i]));
         if (std::fflush(file_) != 0 && error_ == 0)
             error_ = errno;
-    });
+    }, false);
     write(TraceFile::headerLine(header));
     std::fflush(file_);
     return {};

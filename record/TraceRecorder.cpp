@@ -19,6 +19,10 @@ void TraceRecorder::flush()
     if (sink_ && flushed_ < log_.records().size())
         sink_(log_, flushed_);
     flushed_ = log_.records().size();
+    if (sink_ && !keepRecords_) {
+        log_.truncate(0);
+        flushed_ = 0;
+    }
 }
 
 void TraceRecorder::target(const std::string &address)

@@ -16,7 +16,13 @@ public:
     // A new trace: the records so far are dropped.
     void begin(const TraceHeader &header);
     void clear();
-    void setRunSink(RunSink sink) { sink_ = std::move(sink); }
+    // keepRecords false: what the sink has had is dropped, so a long trace
+    // written out as it runs holds no more than a run of records.
+    void setRunSink(RunSink sink, bool keepRecords = true)
+    {
+        sink_ = std::move(sink);
+        keepRecords_ = keepRecords;
+    }
     // The records the sink has not had yet go to it.
     void flush();
 
@@ -36,5 +42,6 @@ private:
     TraceLog log_;
     RunSink sink_;
     size_t flushed_ = 0;
+    bool keepRecords_ = true;
     bool begun_ = false;
 };
