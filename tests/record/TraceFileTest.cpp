@@ -375,3 +375,21 @@ TEST(BadTraceFile, IsRefusedWithTheLineAtFault)
             << message << "\n refused with: " << refusal;
     }
 }
+
+// A trace handed on opens on a machine without the interface that a
+// link-local hop answered on.
+TEST(HandedOnTraceFile, OpensWithoutTheInterfaceOfALinkLocalHop)
+{
+    TraceSettings settings;
+    settings.setStartupValues();
+    settings.optMaxRuns = 1;
+    const TraceHeader header{TraceFile::version, "korvalen-test",
+                             std::chrono::system_clock::time_point(std::chrono::seconds(1'800'000'000)),
+                             "2001:db8:ff::1", AddressFamily::ipv6, settings};
+    const TraceFile::ReadResult read = readText(
+        TraceFile::headerLine(header) +
+        "{\"target\":\"2001:db8:ff::1\"}\n{\"runs\":\"2027-01-15T08:00:00.000000Z\"}\n"
+        "{\"p\":[1,1,1000,\"fe80::1%kv-elsewhere0\",1500,11013,64]}\n{\"r\":1}\n"
+        "{\"end\":\"2027-01-15T08:00:09.000000Z\",\"ended\":\"stopped\"}\n");
+    EXPECT_TRUE(read.document) << read.error;
+}
