@@ -214,8 +214,8 @@ const std::vector<SavedTrace::Case> SavedTrace::cases = {
              return ++n == 3 ? std::optional(unsent(ENETUNREACH)) : std::nullopt;
          });
      }},
-    // The window turns its event loop while a probe is out: Stop and late
-    // names come then, before the probe's answer.
+    // The window turns its event loop while a probe is out and while a
+    // look-up waits: Stop comes before the answer.
     {"Stop pressed while a probe is out",
      [](SavedTrace &t) {
          t.settings.optMaxRuns = 3;
@@ -225,8 +225,7 @@ const std::vector<SavedTrace::Case> SavedTrace::cases = {
                  t.pressStop();
          });
      }},
-    // ... and while a reverse look-up waits for its name.
-    {"Stop pressed during a reverse look-up",
+    {"Stop pressed while a reverse look-up waits",
      [](SavedTrace &t) {
          t.settings.optMaxRuns = 2;
          t.settings.optResolveNames = true;
@@ -234,18 +233,6 @@ const std::vector<SavedTrace::Case> SavedTrace::cases = {
          t.net.onReverseLookup([&t](const std::string &dotted) {
              if (dotted == t.routerText(2))
                  t.pressStop();
-         });
-     }},
-    {"a late name placed during a reverse look-up",
-     [](SavedTrace &t) {
-         t.settings.optResolveNames = true;
-         t.route(3);
-         t.net.addLateName(t.routerText(1), "r1.late");
-         t.net.onReverseLookup([&t](const std::string &dotted) {
-             if (dotted == t.routerText(2)) {
-                 t.net.arriveLate();
-                 t.engine.deliverLateNames();
-             }
          });
      }},
 };
