@@ -98,8 +98,10 @@ std::optional<TraceHeader::Clock::time_point> timeOf(const Json &json)
         return std::nullopt;
     utc.tm_year -= 1900;
     utc.tm_mon -= 1;
+    // The system clock counts nanoseconds in 64 bits: it ends in 2262.
+    constexpr std::time_t latest = 7'000'000'000; // 2191
     const std::time_t seconds = timegm(&utc);
-    if (seconds < 0)
+    if (seconds < 0 || seconds > latest)
         return std::nullopt;
     return TraceHeader::Clock::from_time_t(seconds) + std::chrono::microseconds(us);
 }
@@ -251,11 +253,12 @@ void Reader::readRecord(const Json &json)
 {
     if (json.size() > 3)
         fail("not a record");
-    const auto &[key, value] = *json.items().begin();
     for (const Kind kind : {Kind::target, Kind::runsStart, Kind::probe, Kind::mtu, Kind::name,
                             Kind::late, Kind::stop, Kind::runEnd}) {
-        if (key != keyOf(kind))
+        const auto it = json.find(keyOf(kind)); // the members come sorted, not in their order
+        if (it == json.end())
             continue;
+        const Json &value = *it;
         count(kind);
         if (kind == Kind::probe || kind == Kind::mtu)
             return readProbe(kind, value, json);
@@ -283,7 +286,7 @@ void Reader::readRecord(const Json &json)
             completeRuns_ = doc_.log.records().size(); // what a cut file still shows
         return;
     }
-    fail("a record of an unknown kind \"" + key + "\"");
+    fail("a record of an unknown kind \"" + json.begin().key() + "\"");
 }
 
 // Every probe the trace can send, and no more: a file may not make the
@@ -316,12 +319,23 @@ int64_t Reader::integer(const Json &json, int64_t lo, int64_t hi, const char *wh
     return value;
 }
 
+// A link-local address keeps the interface it was reached on; on another
+// machine, without that interface, it is read without it.
+std::optional<IpAddress> addressOf(const std::string &text)
+{
+    if (auto address = IpAddress::parse(text))
+        return address;
+    if (const size_t zone = text.find('%'); zone != std::string::npos)
+        return IpAddress::parse(text.substr(0, zone));
+    return std::nullopt;
+}
+
 int32_t Reader::address(const Json &json)
 {
     if (json.is_null())
         return TraceRecord::none;
     const auto address = json.is_string() && json.get<std::string>().size() < 64
-                             ? IpAddress::parse(json.get<std::string>())
+                             ? addressOf(json.get<std::string>())
                              : std::nullopt;
     if (!address)
         fail("an address that is no address");
