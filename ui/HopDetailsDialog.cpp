@@ -289,8 +289,8 @@ void HopDetailsDialog::showStatistics(const HopDetails &details, const HopFigure
     grid_->showRows(rows);
     fitStatistics();
     QString note = QStringLiteral(
-        "The table's Avg is the mean of whole-millisecond times, so it may sit up to 1 ms "
-        "below Avg here.");
+        "The table's Avg cuts each time to whole milliseconds and then their mean to a whole "
+        "number, so it may sit up to (not including) 2 ms below Avg here.");
     if (const int32_t n = rows.front().stats.imprecise)
         note += QStringLiteral(" %1 of the replies carry only a whole-millisecond time.").arg(n);
     avgNote_->setText(note);
@@ -329,7 +329,14 @@ void HopDetailsDialog::showMtu(const HopDetails &details)
 {
     const MtuRecord &r = details.mtu(hop_);
     QString text;
-    if (r.result == MtuResult::none)
+    if (r.searching())
+        text = r.tries.empty()
+                   ? QStringLiteral("An MTU search of this hop (run %1) is starting.").arg(r.run)
+                   : QStringLiteral("An MTU search of this hop (run %1) is going on; it has tried, "
+                                    "in IP packet bytes: %2.")
+                         .arg(r.run)
+                         .arg(triesText(r.tries));
+    else if (r.result == MtuResult::none)
         text = engine_.settings.optFindMtu ? QStringLiteral("No MTU search of this hop yet.")
                                            : QStringLiteral("Find MTU is off: no MTU search.");
     else if (r.result == MtuResult::ambiguous)

@@ -5,6 +5,8 @@
 #include <QPixmap>
 #include <array>
 
+#include "engine/PercentText.h"
+
 namespace {
 
 struct Column {
@@ -22,11 +24,15 @@ constexpr std::array<Column, 11> columns{{
      "replies"},
     {"Best", "Best", nullptr},
     {"Median", "Median", nullptr},
-    {"Avg", "Average", "Mean of the precise times"},
+    {"Avg", "Average",
+     "Mean of the round-trip times: with the kernel stamps' microseconds where they came, "
+     "whole milliseconds where not"},
     {"95th pct", "95th percentile", nullptr},
     {"Worst", "Worst", nullptr},
     {"StDev", "Standard deviation", "Sample standard deviation"},
-    {"Jitter", "Jitter", "Mean absolute difference of consecutive round-trip times"},
+    {"Jitter", "Jitter",
+     "Mean absolute difference of consecutive replies' round-trip times, in the order sent "
+     "(losses skipped); other tools define jitter otherwise"},
 }};
 
 constexpr int firstTimeColumn = 4;
@@ -60,7 +66,7 @@ QStringList HopStatsGrid::values(const Row &row)
     QStringList v{row.title,
                   row.hop ? QString::number(s.probes) : QString(),
                   QString::number(s.replies),
-                  QStringLiteral("%1 %").arg(s.share * 100, 0, 'f', 1)};
+                  QString::fromStdString(percentText(s.share, 1)) + QStringLiteral(" %")};
     if (s.replies == 0) {
         while (v.size() < columnCount())
             v << none;

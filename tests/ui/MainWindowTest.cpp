@@ -86,6 +86,7 @@ private slots:
     void hopDetailsOpenFromTheTable();
     void hopDetailsFollowTheRowAndEmptyWithTheTable();
     void hopDetailsOfASilentHopAndCopy();
+    void hopDetailsDuringAnMtuSearch();
     void hopDetailsInADarkStyleAndALargeFont();
     void aSteadyTextStillTakesTheHeightItNeeds();
 
@@ -760,6 +761,31 @@ void MainWindowTest::hopDetailsOfASilentHopAndCopy()
     QVERIFY(QTest::qWaitForWindowActive(details()));
     QTest::keyClick(details()->windowHandle(), Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+}
+
+// A refresh while the hop's MTU search is going on says so, with the sizes
+// tried so far, and the found MTU once it ends.
+void MainWindowTest::hopDetailsDuringAnMtuSearch()
+{
+    scriptPath();
+    settings.optFindMtu = true;
+    settings.optMaxRuns = 1;
+    window->openHopDetails();
+    QString during;
+    int searchProbes = 0;
+    net->onRequest([&](const EchoRequest &r, size_t) {
+        if (!r.dontFragment() || r.destinationText() != "10.0.0.1" || ++searchProbes != 3)
+            return;
+        details()->showHop(1);
+        details()->refresh();
+        during = detailsText("MtuText")->text();
+    });
+    startTrace(target);
+    QVERIFY2(during.startsWith(QStringLiteral("An MTU search of this hop (run 1) is going on; it "
+                                              "has tried, in IP packet bytes: ")),
+             qPrintable(during));
+    details()->refresh();
+    QVERIFY(detailsText("MtuText")->text().endsWith(QStringLiteral("MTU 1500.")));
 }
 
 // In a dark style every mark of the chart comes from the palette (no pixel
