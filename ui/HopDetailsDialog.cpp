@@ -69,6 +69,13 @@ QString resultText(const MtuRecord &r)
 
 QString colourHex(const QColor &c) { return c.name(QColor::HexRgb); }
 
+// A square in colour before text, for the legend (rich text).
+QString swatchText(const QColor &colour, const QString &text)
+{
+    return QStringLiteral("<span style=\"color:%1\">&#9632;</span>&nbsp;%2")
+        .arg(colourHex(colour), text.toHtmlEscaped());
+}
+
 } // namespace
 
 HopDetailsDialog::HopDetailsDialog(const TraceEngine &engine, QWidget *parent)
@@ -250,16 +257,24 @@ void HopDetailsDialog::showTimeLine(const HopDetails &details, const HopFigures 
     chart_->setProbes(&probes, probes.back().sentUs,
                       [this](int32_t entry) { return entryText(engine_.details(), entry); });
     QStringList legend, spoken;
-    int logged = 0;
+    const AddressColours &colours = chart_->colours();
     for (int32_t entry : chart_->bins().seriesEntries()) {
-        const QColor c = entry ? TimeLineChart::seriesColour(logged++, palette())
-                               : TimeLineChart::unloggedColour(palette());
         const QString text = entryText(details, entry);
-        legend << QStringLiteral("<span style=\"color:%1\">&#9632;</span>&nbsp;%2")
-                      .arg(colourHex(c), text.toHtmlEscaped());
+        legend << swatchText(colours.of(entry), text);
         spoken << text;
     }
-    legend << QStringLiteral("<span>&#9474;</span>&nbsp;lost probe (along the top edge)");
+    legend << swatchText(TimeLineChart::lossColour(palette()),
+                         QStringLiteral("lost probes along the top edge, the stronger the larger "
+                                        "the share lost"));
+    if (const uint32_t clipped = chart_->bins().clipped()) {
+        const QString clip = QStringLiteral("%1 of the replies lie above %2 ms (up to %3 ms): "
+                                            "marked at the top edge")
+                                 .arg(clipped)
+                                 .arg(chart_->bins().scaleUs() / 1000.0)
+                                 .arg(chart_->bins().worstUs() / 1000.0, 0, 'f', 3);
+        legend << QStringLiteral("&#9650;&nbsp;") + clip.toHtmlEscaped();
+        spoken << clip;
+    }
     legend_->setText(legend.join(QStringLiteral(" &nbsp;&nbsp; ")));
     legend_->setAccessibleName(QStringLiteral("Legend: ") + spoken.join(QStringLiteral("; ")));
 
@@ -279,12 +294,9 @@ void HopDetailsDialog::showStatistics(const HopDetails &details, const HopFigure
     std::vector<HopStatsGrid::Row> rows;
     const QString hopTitle = QStringLiteral("Hop %1").arg(hop_);
     rows.push_back({hopTitle, hopTitle, QColor(), figures.all, true});
-    int logged = 0;
     for (const AddressStatistics &a : figures.perAddress) {
-        const QColor c = a.entry ? TimeLineChart::seriesColour(logged++, palette())
-                                 : TimeLineChart::unloggedColour(palette());
         const QString text = entryText(details, a.entry);
-        rows.push_back({text, text, c, a.stats, false});
+        rows.push_back({text, text, chart_->colours().of(a.entry), a.stats, false});
     }
     grid_->showRows(rows);
     fitStatistics();
