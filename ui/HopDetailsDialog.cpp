@@ -15,7 +15,7 @@
 
 #include "engine/HopDetails.h"
 #include "engine/TraceEngine.h"
-#include "ui/HopStatsGrid.h"
+#include "ui/RttStatisticsGrid.h"
 #include "ui/SteadyText.h"
 #include "ui/TimeLineChart.h"
 
@@ -134,7 +134,7 @@ QGroupBox *HopDetailsDialog::createStatistics()
     gridScroll_ = new QScrollArea(box);
     gridScroll_->setWidgetResizable(true);
     gridScroll_->setFrameShape(QFrame::NoFrame);
-    grid_ = new HopStatsGrid(gridScroll_);
+    grid_ = new RttStatisticsGrid(gridScroll_);
     gridScroll_->setWidget(grid_);
     layout->addWidget(gridScroll_, 1);
     avgNote_ = addText(box, "AvgNote", QStringLiteral("How the figures relate to the table"));
@@ -291,7 +291,7 @@ void HopDetailsDialog::showTimeLine(const HopDetails &details, const HopFigures 
 
 void HopDetailsDialog::showStatistics(const HopDetails &details, const HopFigures &figures)
 {
-    std::vector<HopStatsGrid::Row> rows;
+    std::vector<RttStatisticsGrid::Row> rows;
     const QString hopTitle = QStringLiteral("Hop %1").arg(hop_);
     rows.push_back({hopTitle, hopTitle, QColor(), figures.all, true});
     for (const AddressStatistics &a : figures.perAddress) {

@@ -26,7 +26,7 @@
 #include "engine/ResultModel.h"
 #include "ui/FontFit.h"
 #include "ui/HopDetailsDialog.h"
-#include "ui/HopStatsGrid.h"
+#include "ui/RttStatisticsGrid.h"
 #include "ui/TimeLineChart.h"
 #include "ui/ResultView.h"
 #include "ui/SteadyText.h"
@@ -664,7 +664,7 @@ void MainWindowTest::hopDetailsOpenFromTheTable()
     QVERIFY(!details()->isModal());
     QCOMPARE(details()->windowTitle(), QStringLiteral("Hop 2 \u2014 Korvalen"));
     QCOMPARE(details()->parentWidget(), window.get());
-    QCOMPARE(details()->statistics()->cellText(0, 2), QStringLiteral("2")); // replies
+    QCOMPARE(details()->statisticsGrid()->cellText(0, 2), QStringLiteral("2")); // replies
     // Escape closes it; the main window stays as it was.
     QTest::keyClick(details(), Qt::Key_Escape);
     QVERIFY(!details()->isVisible());
@@ -696,7 +696,7 @@ void MainWindowTest::hopDetailsFollowTheRowAndEmptyWithTheTable()
     QCOMPARE(details()->hop(), 3);
     QCOMPARE(details()->windowTitle(), QStringLiteral("Hop 3 \u2014 Korvalen"));
     QVERIFY(!detailsText("Empty")->isVisible());
-    QCOMPARE(details()->statistics()->cellText(0, 1), QStringLiteral("4")); // every probe shown
+    QCOMPARE(details()->statisticsGrid()->cellText(0, 1), QStringLiteral("4")); // every probe shown
     table()->setCurrentItem(table()->topLevelItem(0));
     QCOMPARE(details()->windowTitle(), QStringLiteral("Hop 1 \u2014 Korvalen"));
 
@@ -711,7 +711,7 @@ void MainWindowTest::hopDetailsFollowTheRowAndEmptyWithTheTable()
     net->rewind();
     startTrace(target);
     QVERIFY(!detailsText("Empty")->isVisible());
-    QCOMPARE(details()->statistics()->cellText(0, 1), QStringLiteral("4"));
+    QCOMPARE(details()->statisticsGrid()->cellText(0, 1), QStringLiteral("4"));
 }
 
 // A hop that never answers shows its losses and no times; Copy and Ctrl+C put
@@ -725,7 +725,7 @@ void MainWindowTest::hopDetailsOfASilentHopAndCopy()
     startTrace(target);
     table()->setCurrentItem(table()->topLevelItem(1));
     window->openHopDetails();
-    const HopStatsGrid *grid = details()->statistics();
+    const RttStatisticsGrid *grid = details()->statisticsGrid();
     QCOMPARE(grid->rowCount(), 1); // the hop; no address answered
     QCOMPARE(grid->cellText(0, 1), QStringLiteral("3"));
     QCOMPARE(grid->cellText(0, 2), QStringLiteral("0"));
@@ -819,10 +819,10 @@ void MainWindowTest::hopDetailsInADarkStyleAndALargeFont()
     QCOMPARE(outside, 0);
     QVERIFY(detailsText("Legend")->text().contains(QStringLiteral("#56b4e9"))); // sky blue first
 
-    QCOMPARE(details()->statistics()->rowCount(), 4); // the hop and its three addresses
+    QCOMPARE(details()->statisticsGrid()->rowCount(), 4); // the hop and its three addresses
     const auto *scroll = details()->findChild<QScrollArea *>();
     QVERIFY(!scroll->verticalScrollBar()->isVisible());
-    QVERIFY(scroll->viewport()->height() >= details()->statistics()->sizeHint().height());
+    QVERIFY(scroll->viewport()->height() >= details()->statisticsGrid()->sizeHint().height());
 }
 
 // The loss text passes its changes on only when its height moves: a longer
