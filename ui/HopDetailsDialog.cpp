@@ -267,9 +267,10 @@ void HopDetailsDialog::showTimeLine(const HopDetails &details, const HopFigures 
                          QStringLiteral("lost probes along the top edge, the stronger the larger "
                                         "the share lost"));
     if (const uint32_t clipped = chart_->bins().clipped()) {
-        const QString clip = QStringLiteral("%1 of the replies lie above %2 ms (up to %3 ms): "
+        const QString clip = QStringLiteral("%1 of the replies %2 above %3 ms (up to %4 ms): "
                                             "marked at the top edge")
                                  .arg(clipped)
+                                 .arg(clipped == 1 ? QStringLiteral("lies") : QStringLiteral("lie"))
                                  .arg(chart_->bins().scaleUs() / 1000.0)
                                  .arg(chart_->bins().worstUs() / 1000.0, 0, 'f', 3);
         legend << QStringLiteral("&#9650;&nbsp;") + clip.toHtmlEscaped();

@@ -790,12 +790,13 @@ void MainWindowTest::hopDetailsDuringAnMtuSearch()
 
 // In a dark style every mark of the chart comes from the palette (no pixel
 // darker than its Base or lighter than its Text: no hard-coded black or
-// white), the legend takes the colours for a dark plot, and a larger font
+// white), the losses are marked in colour, the legend takes the colours for a
+// dark plot and says which slow reply the axis left out, and a larger font
 // shows every address's figures without scrolling down.
 void MainWindowTest::hopDetailsInADarkStyleAndALargeFont()
 {
     scriptPath();
-    net->hop(2) = FakeHop{{"10.0.0.2", "10.0.0.12", "10.0.0.22"}, "++-++-++-", {2, 3, 4}};
+    net->hop(2) = FakeHop{{"10.0.0.2", "10.0.0.12", "10.0.0.22"}, "++-++-++-", {2, 3, 4, 2, 3, 2000}};
     settings.optMaxRuns = 9;
     startTrace(target);
     table()->setCurrentItem(table()->topLevelItem(1));
@@ -810,14 +811,19 @@ void MainWindowTest::hopDetailsInADarkStyleAndALargeFont()
 
     const QImage shot = details()->chart()->grab().toImage();
     const int text = qGray(dark.color(QPalette::Text).rgb());
-    int outside = 0;
+    int outside = 0, lossRed = 0;
     for (int y = 0; y < shot.height(); ++y)
         for (int x = 0; x < shot.width(); ++x) {
             const QColor c = shot.pixelColor(x, y);
             outside += c.value() < 0x2d || std::min({c.red(), c.green(), c.blue()}) > text;
+            lossRed += c.red() > c.green() + 0x30 && c.red() > c.blue() + 0x30;
         }
     QCOMPARE(outside, 0);
-    QVERIFY(detailsText("Legend")->text().contains(QStringLiteral("#56b4e9"))); // sky blue first
+    QVERIFY(lossRed >= 5 * 4); // the fake's probes share a column: one mark, at least 5 by 4
+    const QString legend = detailsText("Legend")->text();
+    QVERIFY(legend.contains(QStringLiteral("#56b4e9"))); // sky blue first
+    QVERIFY2(legend.contains(QStringLiteral("1 of the replies lies above 5 ms (up to 2000.000 ms)")),
+             qPrintable(legend));
 
     QCOMPARE(details()->statisticsGrid()->rowCount(), 4); // the hop and its three addresses
     const auto *scroll = details()->findChild<QScrollArea *>();
