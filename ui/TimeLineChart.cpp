@@ -48,8 +48,8 @@ double niceCeil(double v)
     return TimeLineBins::niceCeil(v);
 }
 
-// A small triangle pointing up from y, of rectangles a row each: a polygon
-// would be filled through the path stroker.
+// A small triangle pointing up from y, as a rectangle a row: drawn in the one
+// call of its address's markers, where a polygon would take a call each.
 void addClipMark(int x, int y, std::vector<QRect> &rects)
 {
     for (int row = 0; row < clipMark; ++row)
@@ -210,8 +210,10 @@ void TimeLineChart::paintLosses(QPainter &p, const QRect &plot) const
         if (!bins_.lost(c))
             continue;
         const uint32_t level = (bins_.lost(c) * lossLevels - 1) / bins_.probes(c);
-        levels[level].emplace_back(plot.left() + c - width / 2, plot.top() + 1, width,
-                                   lossStrip - 1);
+        // inside the frame, also at either end of the axis
+        const int left = std::clamp(plot.left() + c - width / 2, plot.left() + 1,
+                                    plot.right() - width);
+        levels[level].emplace_back(left, plot.top() + 1, width, lossStrip - 1);
     }
     const QColor base = palette().color(QPalette::Base);
     const QColor loss = lossColour(palette());
