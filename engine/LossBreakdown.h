@@ -5,19 +5,24 @@
 
 #include "engine/ProbeHistory.h"
 
-// Where a hop's lost probes were lost. A probe lost at a hop while a later
-// hop answered in the same run went through: the router forwards but did not
-// answer (it limits its ICMP replies). A loss with nothing beyond answering in
-// that run is the path's (forward loss). At the target and at the last hop
-// reached nothing lies beyond: every loss there is the path's.
+// Where a hop's lost probes were lost, run by run. A probe lost at a hop while
+// a later hop answered in the same run went through: the router forwards but
+// did not answer (it limits its ICMP replies). A loss with nothing beyond
+// answering in a run that went to its end is the path's (forward loss); in a
+// run cut short (Stop) it is undecided. Where the target answered is decided
+// per run, as a route may grow or shrink: a loss is the target's own when the
+// target answered at this hop in the run before or after and nothing but the
+// target answered beyond it in its run (a lost reply of the target is answered
+// again one hop further).
 struct LossBreakdown {
     int32_t probes = 0;
     int32_t lost = 0;
-    int32_t noReply = 0; // lost, but a later hop answered in that run
-    int32_t forward = 0; // lost, and nothing beyond answered in that run
-    int32_t pending = 0; // lost in the run still going; later hops may yet answer
-    bool silent = false; // every probe lost while later hops answered
-    bool target = false; // the target answered at this hop
+    int32_t noReply = 0;   // lost, but a later hop answered in that run
+    int32_t forward = 0;   // lost, and nothing beyond answered in that run
+    int32_t pending = 0;   // lost in the run still going; later hops may yet answer
+    int32_t undecided = 0; // lost in a run cut short before a later hop answered
+    bool silent = false;   // every probe lost while later hops answered
+    bool target = false;   // the target answered at this hop
     // No later hop has answered in this trace: the last hop reached, or one
     // beyond it.
     bool nothingBeyond = false;

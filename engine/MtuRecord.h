@@ -18,7 +18,7 @@ struct MtuTry {
 };
 
 enum class MtuResult : uint8_t {
-    none,      // no search of this hop yet
+    none,      // no search of this hop yet, or one still going (run set)
     found,     // the MTU column shows mtu
     failed,    // a size got no decision within its tries: "***"
     stopped,   // Stop (or the window closing) cut the search short
@@ -35,4 +35,7 @@ struct MtuRecord {
     // completed search; empty while the column is empty or shows "***". A
     // search of an ambiguous hop leaves the column, and these, as they were.
     std::vector<int16_t> asymTtls;
+
+    // A search has begun and not ended yet: its probes are going out.
+    bool searching() const { return result == MtuResult::none && run > 0; }
 };

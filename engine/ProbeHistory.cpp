@@ -2,6 +2,19 @@
 
 #include <algorithm>
 
+namespace {
+
+void noteReply(RunOutcome &run, uint8_t hop, bool fromTarget)
+{
+    run.reach = std::max(run.reach, hop);
+    if (!fromTarget)
+        run.routerReach = std::max(run.routerReach, hop);
+    else if (run.target == 0)
+        run.target = hop;
+}
+
+} // namespace
+
 void ProbeHistory::clear()
 {
     for (HopHistory &h : hops_)
@@ -9,7 +22,7 @@ void ProbeHistory::clear()
     mtu_.fill(MtuRecord{});
     target_.fill(false);
     replied_.fill(false);
-    std::vector<uint8_t>().swap(runReach_);
+    std::vector<RunOutcome>().swap(runs_);
     openRun_ = 0;
     highestHop_ = 0;
     reach_ = 0;
@@ -19,16 +32,23 @@ void ProbeHistory::clear()
 void ProbeHistory::beginRun(int32_t run)
 {
     openRun_ = run;
-    if (runReach_.empty())
-        runReach_.reserve(static_cast<size_t>(std::max(expectedRuns_, run)));
-    if (runReach_.size() < static_cast<size_t>(run))
-        runReach_.resize(static_cast<size_t>(run), 0);
+    if (runs_.empty())
+        runs_.reserve(static_cast<size_t>(std::max(expectedRuns_, run)));
+    if (runs_.size() < static_cast<size_t>(run))
+        runs_.resize(static_cast<size_t>(run));
 }
 
 void ProbeHistory::endRun()
 {
     openRun_ = 0;
     ++revision_;
+}
+
+void ProbeHistory::cutRun()
+{
+    if (openRun_ > 0)
+        runs_[static_cast<size_t>(openRun_ - 1)].cut = true;
+    endRun();
 }
 
 void ProbeHistory::addLoss(int16_t hop, uint64_t sentUs)
@@ -54,10 +74,8 @@ void ProbeHistory::addReply(int16_t hop, uint64_t sentUs, int32_t entry, uint32_
     replyTtl_[h] = ttl;
     replied_[h] = true;
     reach_ = std::max(reach_, hop);
-    if (openRun_ > 0) {
-        uint8_t &reach = runReach_[static_cast<size_t>(openRun_ - 1)];
-        reach = std::max<uint8_t>(reach, static_cast<uint8_t>(hop));
-    }
+    if (openRun_ > 0)
+        noteReply(runs_[static_cast<size_t>(openRun_ - 1)], static_cast<uint8_t>(hop), fromTarget);
 }
 
 void ProbeHistory::append(int16_t hop, const HopProbe &probe)
@@ -83,11 +101,11 @@ MtuRecord &ProbeHistory::beginMtuSearch(int16_t hop)
     return record;
 }
 
-int16_t ProbeHistory::reachOfRun(int32_t run) const
+RunOutcome ProbeHistory::outcome(int32_t run) const
 {
-    if (run < 1 || static_cast<size_t>(run) > runReach_.size())
-        return 0;
-    return runReach_[static_cast<size_t>(run - 1)];
+    if (run < 1 || static_cast<size_t>(run) > runs_.size())
+        return {};
+    return runs_[static_cast<size_t>(run - 1)];
 }
 
 std::optional<uint8_t> ProbeHistory::replyTtl(int16_t hop) const

@@ -7,6 +7,7 @@
 
 #include "engine/HopHistory.h"
 #include "engine/MtuRecord.h"
+#include "engine/RunOutcome.h"
 
 // Every main probe of the current trace, hop by hop, with what a hop's figures
 // need beside them: how far each run got, which hops the target answered at,
@@ -21,9 +22,11 @@ public:
     // The runs the trace will make at most: a hop's first probe sets aside
     // room for that many.
     void expectRuns(int32_t runs) { expectedRuns_ = runs; }
-    // run is 1-based; the run stays open until endRun().
+    // run is 1-based; the run stays open until endRun() (the target answered
+    // or the hop limit was probed) or cutRun() (it ended before either).
     void beginRun(int32_t run);
     void endRun();
+    void cutRun();
     void addLoss(int16_t hop, uint64_t sentUs);
     // entry: the address-log entry the reply was counted in (0: the log was
     // full). preciseUs: the kernel stamps' time; without it rttMs stands in.
@@ -39,7 +42,9 @@ public:
     int16_t highestHop() const { return highestHop_; }
     // The highest hop that answered in run (1-based); 0 when none did or
     // the run has not begun.
-    int16_t reachOfRun(int32_t run) const;
+    int16_t reachOfRun(int32_t run) const { return outcome(run).reach; }
+    // What run (1-based) reached; all zero for a run not begun.
+    RunOutcome outcome(int32_t run) const;
     // The highest hop that has answered in this trace; 0 before any reply.
     int16_t reach() const { return reach_; }
     // The run still going (later hops may yet answer in it); 0 when none.
@@ -65,7 +70,7 @@ private:
     std::array<bool, maxHop + 1> target_{};
     std::array<uint8_t, maxHop + 1> replyTtl_{};
     std::array<bool, maxHop + 1> replied_{};
-    std::vector<uint8_t> runReach_; // by run - 1
+    std::vector<RunOutcome> runs_; // by run - 1
     int32_t openRun_ = 0;
     int32_t expectedRuns_ = 0;
     int16_t highestHop_ = 0;

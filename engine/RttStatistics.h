@@ -8,8 +8,10 @@
 
 // Round-trip figures of a set of main probes, in milliseconds with the
 // microseconds the kernel stamps give. Truncated to whole milliseconds, best,
-// worst and last are the row's Best, Worst and Last. The row's Avg is the mean
-// of truncated times, so it may sit up to 1 ms below avg.
+// worst and last are the row's Best, Worst and Last. The row's Avg truncates
+// twice, each time to whole milliseconds and then their integer mean, so it
+// may sit up to, not including, 2 ms below avg (1.999 and 2.999 ms: the row
+// says 1, avg 2.499).
 struct RttStatistics {
     int32_t probes = 0; // hop: its main probes; address: its replies
     int32_t replies = 0;

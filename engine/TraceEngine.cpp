@@ -191,7 +191,11 @@ void TraceEngine::runLoop(const IpAddress &targetAddr)
         IpAddress lastReplyAddr;
         while (goOn && tracing && curHop < settings.optMaxHops && lastReplyAddr != targetAddr)
             goOn = probeHop(targetAddr, lastReplyAddr);
-        rows_.history.endRun();
+        // A run stopped before its end tells nothing about the hops it never probed.
+        if (lastReplyAddr == targetAddr || (goOn && curHop >= settings.optMaxHops))
+            rows_.history.endRun();
+        else
+            rows_.history.cutRun();
         if (observer_)
             observer_->runEnded(run + 1);
     }

@@ -102,11 +102,24 @@ struct SystemResolver::Names {
     // Whether late holds any: the trace asks before every probe, and a lock
     // taken tens of thousands of times a second for nothing is not free.
     std::atomic<bool> anyLate = false;
+    // The hook has a lock of its own, held while it is called and while it is
+    // replaced: it runs without the names' lock (it may take the late names at
+    // once), and once a window has cleared it no call to the old one is left.
+    std::mutex hookMutex;
     LateNameHook hook;
 
     // On the worker, as its look-up ends.
-    void finish(const std::shared_ptr<Reverse> &reverse, const IpAddress &address,
-                std::string name)
+    void finish(const std::shared_ptr<Reverse> &reverse, const IpAddress &address, std::string name)
+    {
+        if (!store(reverse, address, std::move(name)))
+            return;
+        std::lock_guard lock(hookMutex);
+        if (hook)
+            hook();
+    }
+
+    // True when the name came late and waits to be taken.
+    bool store(const std::shared_ptr<Reverse> &reverse, const IpAddress &address, std::string name)
     {
         std::lock_guard lock(mutex);
         reverse->name = std::move(name);
@@ -115,11 +128,10 @@ struct SystemResolver::Names {
             it != inFlight.end() && it->second == reverse)
             inFlight.erase(it);
         if (!reverse->abandoned || reverse->name.empty())
-            return;
+            return false;
         late.push_back({address, reverse->name});
         anyLate.store(true, std::memory_order_release);
-        if (hook)
-            hook();
+        return true;
     }
 };
 
@@ -201,6 +213,6 @@ std::vector<Resolver::LateName> SystemResolver::takeLateNames()
 
 void SystemResolver::setLateNameHook(LateNameHook hook)
 {
-    std::lock_guard lock(names_->mutex);
+    std::lock_guard lock(names_->hookMutex);
     names_->hook = std::move(hook);
 }

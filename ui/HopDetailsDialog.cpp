@@ -15,7 +15,7 @@
 
 #include "engine/HopDetails.h"
 #include "engine/TraceEngine.h"
-#include "ui/HopStatsGrid.h"
+#include "ui/RttStatisticsGrid.h"
 #include "ui/SteadyText.h"
 #include "ui/TimeLineChart.h"
 
@@ -68,6 +68,13 @@ QString resultText(const MtuRecord &r)
 }
 
 QString colourHex(const QColor &c) { return c.name(QColor::HexRgb); }
+
+// A square in colour before text, for the legend (rich text).
+QString swatchText(const QColor &colour, const QString &text)
+{
+    return QStringLiteral("<span style=\"color:%1\">&#9632;</span>&nbsp;%2")
+        .arg(colourHex(colour), text.toHtmlEscaped());
+}
 
 } // namespace
 
@@ -127,7 +134,7 @@ QGroupBox *HopDetailsDialog::createStatistics()
     gridScroll_ = new QScrollArea(box);
     gridScroll_->setWidgetResizable(true);
     gridScroll_->setFrameShape(QFrame::NoFrame);
-    grid_ = new HopStatsGrid(gridScroll_);
+    grid_ = new RttStatisticsGrid(gridScroll_);
     gridScroll_->setWidget(grid_);
     layout->addWidget(gridScroll_, 1);
     avgNote_ = addText(box, "AvgNote", QStringLiteral("How the figures relate to the table"));
@@ -250,16 +257,25 @@ void HopDetailsDialog::showTimeLine(const HopDetails &details, const HopFigures 
     chart_->setProbes(&probes, probes.back().sentUs,
                       [this](int32_t entry) { return entryText(engine_.details(), entry); });
     QStringList legend, spoken;
-    int logged = 0;
+    const AddressColours &colours = chart_->colours();
     for (int32_t entry : chart_->bins().seriesEntries()) {
-        const QColor c = entry ? TimeLineChart::seriesColour(logged++, palette())
-                               : TimeLineChart::unloggedColour(palette());
         const QString text = entryText(details, entry);
-        legend << QStringLiteral("<span style=\"color:%1\">&#9632;</span>&nbsp;%2")
-                      .arg(colourHex(c), text.toHtmlEscaped());
+        legend << swatchText(colours.of(entry), text);
         spoken << text;
     }
-    legend << QStringLiteral("<span>&#9474;</span>&nbsp;lost probe (along the top edge)");
+    legend << swatchText(TimeLineChart::lossColour(palette()),
+                         QStringLiteral("lost probes along the top edge, the stronger the larger "
+                                        "the share lost"));
+    if (const uint32_t clipped = chart_->bins().clipped()) {
+        const QString clip = QStringLiteral("%1 of the replies %2 above %3 ms (up to %4 ms): "
+                                            "marked at the top edge")
+                                 .arg(clipped)
+                                 .arg(clipped == 1 ? QStringLiteral("lies") : QStringLiteral("lie"))
+                                 .arg(chart_->bins().scaleUs() / 1000.0)
+                                 .arg(chart_->bins().worstUs() / 1000.0, 0, 'f', 3);
+        legend << QStringLiteral("&#9650;&nbsp;") + clip.toHtmlEscaped();
+        spoken << clip;
+    }
     legend_->setText(legend.join(QStringLiteral(" &nbsp;&nbsp; ")));
     legend_->setAccessibleName(QStringLiteral("Legend: ") + spoken.join(QStringLiteral("; ")));
 
@@ -276,21 +292,18 @@ void HopDetailsDialog::showTimeLine(const HopDetails &details, const HopFigures 
 
 void HopDetailsDialog::showStatistics(const HopDetails &details, const HopFigures &figures)
 {
-    std::vector<HopStatsGrid::Row> rows;
+    std::vector<RttStatisticsGrid::Row> rows;
     const QString hopTitle = QStringLiteral("Hop %1").arg(hop_);
     rows.push_back({hopTitle, hopTitle, QColor(), figures.all, true});
-    int logged = 0;
     for (const AddressStatistics &a : figures.perAddress) {
-        const QColor c = a.entry ? TimeLineChart::seriesColour(logged++, palette())
-                                 : TimeLineChart::unloggedColour(palette());
         const QString text = entryText(details, a.entry);
-        rows.push_back({text, text, c, a.stats, false});
+        rows.push_back({text, text, chart_->colours().of(a.entry), a.stats, false});
     }
     grid_->showRows(rows);
     fitStatistics();
     QString note = QStringLiteral(
-        "The table's Avg is the mean of whole-millisecond times, so it may sit up to 1 ms "
-        "below Avg here.");
+        "The table's Avg cuts each time to whole milliseconds and then their mean to a whole "
+        "number, so it may sit up to (not including) 2 ms below Avg here.");
     if (const int32_t n = rows.front().stats.imprecise)
         note += QStringLiteral(" %1 of the replies carry only a whole-millisecond time.").arg(n);
     avgNote_->setText(note);
@@ -329,7 +342,14 @@ void HopDetailsDialog::showMtu(const HopDetails &details)
 {
     const MtuRecord &r = details.mtu(hop_);
     QString text;
-    if (r.result == MtuResult::none)
+    if (r.searching())
+        text = r.tries.empty()
+                   ? QStringLiteral("An MTU search of this hop (run %1) is starting.").arg(r.run)
+                   : QStringLiteral("An MTU search of this hop (run %1) is going on; it has tried, "
+                                    "in IP packet bytes: %2.")
+                         .arg(r.run)
+                         .arg(triesText(r.tries));
+    else if (r.result == MtuResult::none)
         text = engine_.settings.optFindMtu ? QStringLiteral("No MTU search of this hop yet.")
                                            : QStringLiteral("Find MTU is off: no MTU search.");
     else if (r.result == MtuResult::ambiguous)

@@ -8,7 +8,7 @@
 #include "engine/RttStatistics.h"
 
 class HopDetails;
-class HopStatsGrid;
+class RttStatisticsGrid;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -36,7 +36,7 @@ public:
     QString probeText() const;
 
     TimeLineChart *chart() const { return chart_; }
-    HopStatsGrid *statistics() const { return grid_; }
+    RttStatisticsGrid *statisticsGrid() const { return grid_; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -75,7 +75,7 @@ private:
     TimeLineChart *chart_ = nullptr;
     QLabel *legend_ = nullptr;
     QScrollArea *gridScroll_ = nullptr;
-    HopStatsGrid *grid_ = nullptr;
+    RttStatisticsGrid *grid_ = nullptr;
     QLabel *avgNote_ = nullptr;
     SteadyText *lossText_ = nullptr;
     QLabel *mtu_ = nullptr;

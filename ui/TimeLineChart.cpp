@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 
 #include "engine/HopHistory.h"
 
@@ -32,30 +33,27 @@ void fillFrame(QPainter &p, const QRect &outer, int width, const QColor &colour)
     p.fillRect(outer.right() - width + 1, outer.top(), width, outer.height(), colour);
 }
 
-// Okabe and Ito's palette, which readers with any common colour-vision
-// deficiency can tell apart; black comes last and is the text colour, so it
-// shows on a dark style too. The order puts the colours that stand out best
-// from the plot's background first, as most hops answer from one or two
-// addresses: on a light one the yellow is nearly invisible, on a dark one the
-// deep blue is the dimmest.
-constexpr std::array<QRgb, 7> okabeItoOnLight{0x0072B2, 0xD55E00, 0x009E73, 0xCC79A7,
-                                              0xE69F00, 0x56B4E9, 0xF0E442};
-constexpr std::array<QRgb, 7> okabeItoOnDark{0x56B4E9, 0xE69F00, 0x009E73, 0xCC79A7,
-                                             0xF0E442, 0xD55E00, 0x0072B2};
-constexpr int lossStrip = 7; // pixels along the top edge that hold the loss marks
+constexpr QRgb lossOnLight = 0xC8102E; // a red apart from every address colour
+constexpr QRgb lossOnDark = 0xFF6F6F;
+constexpr int lossStrip = 8;  // pixels along the top edge that hold the loss marks
+constexpr int lossLevels = 8; // strengths of a loss mark, by the share lost in its column
 constexpr int pad = 6;
-constexpr int markWidth = 2; // of a probe's bar and a loss mark: never a hairline
+constexpr int marker = 5;       // side of a reply's marker where probes are few
+constexpr int markerRoom = 6;   // pixel columns a probe needs for markers
+constexpr int clipMark = 4;     // rows of the triangle that marks a clipped reply
+constexpr int bandWeight = 110; // of the address colour in a band, over the plot's background
 
-// The smallest of 1, 2 and 5 times a power of ten that is at least v.
 double niceCeil(double v)
 {
-    if (v <= 0)
-        return 1;
-    const double power = std::pow(10.0, std::floor(std::log10(v)));
-    for (double m : {1.0, 2.0, 5.0, 10.0})
-        if (m * power >= v * (1 - 1e-9))
-            return m * power;
-    return 10 * power;
+    return TimeLineBins::niceCeil(v);
+}
+
+// A small triangle pointing up from y, as a rectangle a row: drawn in the one
+// call of its address's markers, where a polygon would take a call each.
+void addClipMark(int x, int y, std::vector<QRect> &rects)
+{
+    for (int row = 0; row < clipMark; ++row)
+        rects.emplace_back(x - row, y + row, 2 * row + 1, 1);
 }
 
 QString msText(double ms) { return QStringLiteral("%1 ms").arg(QString::number(ms, 'g', 6)); }
@@ -77,18 +75,9 @@ TimeLineChart::TimeLineChart(QWidget *parent) : QWidget(parent)
     bins_.clear();
 }
 
-QColor TimeLineChart::seriesColour(int logged, const QPalette &palette)
+QColor TimeLineChart::lossColour(const QPalette &palette)
 {
-    const bool dark = palette.color(QPalette::Base).lightness() <
-                      palette.color(QPalette::Text).lightness();
-    const auto &colours = dark ? okabeItoOnDark : okabeItoOnLight;
-    const auto n = static_cast<size_t>(logged) % (colours.size() + 1);
-    return n < colours.size() ? QColor(colours[n]) : palette.color(QPalette::Text);
-}
-
-QColor TimeLineChart::unloggedColour(const QPalette &palette)
-{
-    return palette.color(QPalette::Disabled, QPalette::Text);
+    return QColor(AddressColours::dark(palette) ? lossOnDark : lossOnLight);
 }
 
 // The axis ends at the next sixth of a round figure above the latest probe,
@@ -121,6 +110,13 @@ void TimeLineChart::rebin()
         bins_.build(*probes_, endUs_, std::max(plotRect().width(), 1));
     else
         bins_.clear();
+    colours_ = AddressColours(bins_.seriesEntries(), palette());
+}
+
+// A marker per reply while every probe has room for one.
+bool TimeLineChart::markers() const
+{
+    return bins_.probeCount() * markerRoom <= static_cast<size_t>(bins_.columns());
 }
 
 QRect TimeLineChart::plotRect() const
@@ -134,7 +130,10 @@ QRect TimeLineChart::plotRect() const
                  height() - bottom - pad - fm.height() / 2);
 }
 
-double TimeLineChart::yMaxMs() const { return niceCeil(bins_.worstUs() * 1.05 / 1000.0); }
+double TimeLineChart::yMaxMs() const
+{
+    return bins_.scaleUs() / 1000.0;
+}
 
 // y grows downwards; the loss strip sits above the highest time.
 int TimeLineChart::yOf(uint32_t rttUs, const QRect &plot) const
@@ -153,6 +152,7 @@ void TimeLineChart::paintEvent(QPaintEvent *)
         return;
     p.fillRect(plot, palette().color(QPalette::Base));
     paintGrid(p, plot);
+    paintLosses(p, plot);
     paintProbes(p, plot);
     paintFocus(p, plot);
 }
@@ -197,39 +197,95 @@ void TimeLineChart::paintFocus(QPainter &p, const QRect &plot) const
     fillFrame(p, plot.adjusted(-2, -2, 2, 2), 2, palette().color(QPalette::Highlight));
 }
 
-std::vector<QColor> TimeLineChart::seriesColours() const
+// A mark per column that lost probes, at one of lossLevels strengths by the
+// share it lost: at 10 000 probes a column holds some 16, and one lost among
+// them is a faint mark, not one as loud as a column that lost them all.
+void TimeLineChart::paintLosses(QPainter &p, const QRect &plot) const
 {
-    std::vector<QColor> colours;
-    int logged = 0;
-    for (int32_t entry : bins_.seriesEntries())
-        colours.push_back(entry ? seriesColour(logged++, palette()) : unloggedColour(palette()));
-    return colours;
+    std::array<std::vector<QRect>, lossLevels> levels;
+    // as wide as a probe's room, up to a marker's
+    const auto room = bins_.columns() / std::max<size_t>(bins_.probeCount(), 1);
+    const int width = static_cast<int>(std::clamp<size_t>(room, 1, marker));
+    for (int c = 0; c < bins_.columns(); ++c) {
+        if (!bins_.lost(c))
+            continue;
+        const uint32_t level = (bins_.lost(c) * lossLevels - 1) / bins_.probes(c);
+        // inside the frame, also at either end of the axis
+        const int left = std::clamp(plot.left() + c - width / 2, plot.left() + 1,
+                                    plot.right() - width);
+        levels[level].emplace_back(left, plot.top() + 1, width, lossStrip - 1);
+    }
+    const QColor base = palette().color(QPalette::Base);
+    const QColor loss = lossColour(palette());
+    p.setPen(Qt::NoPen);
+    for (size_t l = 0; l < levels.size(); ++l) {
+        const auto weight = static_cast<int>(64 + (255 - 64) * (l + 1) / levels.size());
+        p.setBrush(mixed(base, loss, weight));
+        p.drawRects(levels[l].data(), static_cast<int>(levels[l].size()));
+    }
 }
 
-// One column at a time: a loss mark at the top, and per address a bar from
-// the lowest to the highest time in the column (a dot when they are one).
-// The rectangles are gathered per colour and drawn in one call each.
+// One address's marks, gathered over the columns and drawn in a call each.
+struct TimeLineChart::SeriesMarks {
+    std::vector<QRect> bands;   // lowest to highest time of a column, in the pale colour
+    std::vector<QRect> points;  // markers, or the mean's dot where probes are many
+    std::vector<QLine> line;    // through the replies, or the columns' means
+    std::optional<QPoint> last; // where the line goes on from; none after a column all lost
+};
+
+// A column's replies per address: a marker each (and a band between a
+// column's lowest and highest) where probes are few, else a band and a dot
+// at the mean; the line joins them; a reply above the axis marks the top edge.
+void TimeLineChart::markColumn(int column, const QRect &plot, std::vector<SeriesMarks> &marks) const
+{
+    const int x = plot.left() + column;
+    const bool few = markers();
+    if (bins_.lost(column) > 0 && bins_.lost(column) == bins_.probes(column))
+        for (SeriesMarks &m : marks)
+            m.last.reset();
+    for (const TimeLineBins::Span &s : bins_.spans(column)) {
+        SeriesMarks &m = marks[s.series];
+        const int high = yOf(s.maxUs, plot);
+        const int low = yOf(s.minUs, plot);
+        if (s.replies > 1 || !few)
+            m.bands.emplace_back(x, high, 1, low - high + 1);
+        const uint32_t scale = bins_.scaleUs();
+        if (few && s.minUs <= scale)
+            m.points.emplace_back(x - marker / 2, low - marker / 2, marker, marker);
+        if (few && s.replies > 1 && s.maxUs <= scale)
+            m.points.emplace_back(x - marker / 2, high - marker / 2, marker, marker);
+        if (s.maxUs > scale)
+            addClipMark(x, yOf(scale, plot), m.points);
+        const QPoint at(x, yOf(s.meanUs(), plot));
+        if (!few)
+            m.points.emplace_back(x, at.y() - 1, 1, 2);
+        if (m.last)
+            m.line.emplace_back(*m.last, at);
+        m.last = at;
+    }
+}
+
+// The bands first, then per address its line and its markers over them.
 void TimeLineChart::paintProbes(QPainter &p, const QRect &plot) const
 {
-    const std::vector<QColor> colours = seriesColours();
-    std::vector<std::vector<QRect>> bars(colours.size());
-    std::vector<QRect> losses;
-    for (int c = 0; c < bins_.columns(); ++c) {
-        const int x = plot.left() + c;
-        if (bins_.lost(c))
-            losses.emplace_back(x, plot.top() + 1, markWidth, lossStrip - 2);
-        for (const TimeLineBins::Span &s : bins_.spans(c)) {
-            const int top = yOf(s.maxUs, plot) - markWidth / 2;
-            const int bottom = yOf(s.minUs, plot) + markWidth / 2;
-            bars[s.series].emplace_back(x, top, markWidth, bottom - top + 1);
-        }
-    }
+    std::vector<SeriesMarks> marks(bins_.seriesEntries().size());
+    for (int c = 0; c < bins_.columns(); ++c)
+        markColumn(c, plot, marks);
+    const QColor base = palette().color(QPalette::Base);
+    const std::vector<QColor> &colours = colours_.inOrder();
     p.setPen(Qt::NoPen);
-    p.setBrush(palette().color(QPalette::Text));
-    p.drawRects(losses.data(), static_cast<int>(losses.size()));
-    for (size_t i = 0; i < bars.size(); ++i) {
+    for (size_t i = 0; i < marks.size(); ++i) {
+        p.setBrush(mixed(base, colours[i], bandWeight));
+        p.drawRects(marks[i].bands.data(), static_cast<int>(marks[i].bands.size()));
+    }
+    for (size_t i = 0; i < marks.size(); ++i) {
+        QPen pen(colours[i], 1);
+        pen.setCosmetic(true); // one device pixel: the raster engine's fast line
+        p.setPen(pen);
+        p.drawLines(marks[i].line.data(), static_cast<int>(marks[i].line.size()));
+        p.setPen(Qt::NoPen);
         p.setBrush(colours[i]);
-        p.drawRects(bars[i].data(), static_cast<int>(bars[i].size()));
+        p.drawRects(marks[i].points.data(), static_cast<int>(marks[i].points.size()));
     }
 }
 
@@ -237,6 +293,8 @@ bool TimeLineChart::event(QEvent *event)
 {
     if (event->type() == QEvent::FontChange)
         labelWidth_ = -1;
+    if (event->type() == QEvent::PaletteChange)
+        colours_ = AddressColours(bins_.seriesEntries(), palette());
     if (event->type() != QEvent::ToolTip)
         return QWidget::event(event);
     auto *help = static_cast<QHelpEvent *>(event);

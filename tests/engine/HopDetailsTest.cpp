@@ -1,5 +1,6 @@
 // Each hop's probe history and what the hop details read from it: the
 // figures, where the losses were lost, and the reset, for both families.
+#include "engine/PercentText.h"
 #include "tests/engine/EngineFixture.h"
 
 namespace {
@@ -7,12 +8,15 @@ namespace {
 struct LossCase {
     const char *what;
     int runs;
-    std::vector<std::string> answers; // hop 1, 2, ...
-    int targetFrom;                   // the target answers from this hop on; 0: nowhere
-    int16_t hop;                      // the hop looked at
-    std::vector<int32_t> counts;      // lost, noReply, forward, longestLossRun
-    std::vector<bool> flags;          // silent, target, nothingBeyond
+    // Hop 1, 2, ...: '+' answered (by the target from targetFrom on, else by
+    // the hop's router), '-' lost, 'R' answered by the router, 'T' by the target.
+    std::vector<std::string> answers;
+    int targetFrom;              // the target answers from this hop on; 0: nowhere
+    int16_t hop;                 // the hop looked at
+    std::vector<int32_t> counts; // probes, lost, noReply, forward, undecided, longestLossRun
+    std::vector<bool> flags;     // silent, target, nothingBeyond
     std::string text;
+    int stopAt = 0; // Stop is pressed while this main probe (1-based) is out; 0: never
 };
 
 } // namespace
@@ -27,8 +31,8 @@ protected:
     {
         return (ipv6() ? "2001:db8::" : "10.0.0.") + std::to_string(ttl);
     }
-    // Hops answering in the given patterns, from targetFrom on (if not 0) as
-    // the target; one silent hop beyond them.
+    // Hops answering in the given patterns (see LossCase), from targetFrom
+    // on (if not 0) as the target; one silent hop beyond them.
     void script(const std::vector<std::string> &answers, int targetFrom)
     {
         net.rewind();
@@ -37,10 +41,23 @@ protected:
         for (size_t i = 0; i < answers.size(); ++i) {
             const int ttl = static_cast<int>(i) + 1;
             const bool isTarget = targetFrom > 0 && ttl >= targetFrom;
-            net.hop(ttl) = FakeHop{{isTarget ? targetText() : routerText(ttl)}, answers[i]};
-            if (isTarget)
-                net.hop(ttl).status = IpStatus::success;
+            FakeHop &hop = net.hop(ttl) = FakeHop{{}, answers[i]};
+            for (char &c : hop.answers) {
+                if (c == '-')
+                    continue;
+                const bool fromTarget = c == 'T' || (c == '+' && isTarget);
+                hop.addresses.push_back(fromTarget ? targetText() : routerText(ttl));
+                c = '+';
+            }
         }
+    }
+    // Stop is pressed while the n-th main probe from now is out (never for 0).
+    void stopAtProbe(int n)
+    {
+        net.onRequest([this, n, count = 0](const EchoRequest &, size_t) mutable {
+            if (++count == n)
+                pressStop();
+        });
     }
 };
 
@@ -54,10 +71,12 @@ TEST_P(LossTable, SaysWhereTheLostProbesWereLost)
     for (const LossCase &c : cases) {
         settings.optMaxRuns = static_cast<int16_t>(c.runs);
         script(c.answers, c.targetFrom);
+        stopAtProbe(c.stopAt);
         trace();
         const LossBreakdown b = engine.details().loss(c.hop);
-        EXPECT_EQ(b.probes, c.runs) << c.what;
-        EXPECT_EQ((std::vector<int32_t>{b.lost, b.noReply, b.forward, b.longestLossRun}), c.counts)
+        EXPECT_EQ((std::vector<int32_t>{b.probes, b.lost, b.noReply, b.forward, b.undecided,
+                                        b.longestLossRun}),
+                  c.counts)
             << c.what;
         EXPECT_EQ((std::vector<bool>{b.silent, b.target, b.nothingBeyond}), c.flags) << c.what;
         EXPECT_EQ(b.pending, 0) << c.what;
@@ -69,24 +88,55 @@ TEST_P(LossTable, SaysWhereTheLostProbesWereLost)
 
 // "The target": its probe lost at hop 3 is answered at hop 4 in that run; the
 // target answering one hop further is the path losing a probe, not a quiet router.
+// A route that shortens or lengthens: where the target answered is decided run
+// by run. Stop: what the run cut short did not probe decides nothing.
 const std::vector<LossCase> LossTable::cases = {
     {"every 4th reply lost, later hops answer", 8, {"+", "+++-+++-", "+"}, 3, 2,
-     {2, 2, 0, 1}, {false, false, false},
+     {8, 2, 2, 0, 0, 1}, {false, false, false},
      "25 % of probes got no reply from this router, but later hops answered in those runs: the "
      "router limits its replies; the path itself lost 0 %."},
-    {"a silent router", 3, {"+", "-", "+"}, 3, 2, {3, 3, 0, 3}, {true, false, false},
+    {"a silent router", 3, {"+", "-", "+"}, 3, 2, {3, 3, 3, 0, 0, 3}, {true, false, false},
      "This router answered none of its 3 probes, but later hops answered in those runs: it "
      "forwards traffic without replying to probes; the path itself lost 0 %."},
-    {"some loss beyond too", 8, {"+", "++---+--", "++-+++++"}, 3, 2, {5, 4, 1, 3},
+    {"some loss beyond too", 8, {"+", "++---+--", "++-+++++"}, 3, 2, {8, 5, 4, 1, 0, 3},
      {false, false, false},
      "50 % of probes got no reply from this router, but later hops answered in those runs: the "
      "router limits its replies; the path itself lost 12.5 %."},
-    {"nothing answers beyond", 4, {"+", "+-+-"}, 0, 2, {2, 0, 2, 1}, {false, false, true},
+    {"nothing answers beyond", 4, {"+", "+-+-"}, 0, 2, {4, 2, 0, 2, 0, 1}, {false, false, true},
      "50 % of probes got no reply. No later hop has answered: loss here is loss of the path."},
-    {"the target", 4, {"+", "+", "+-+-", "+"}, 3, 3, {2, 0, 2, 1}, {false, true, false},
+    {"the target", 4, {"+", "+", "+-+-", "+"}, 3, 3, {4, 2, 0, 2, 0, 1}, {false, true, false},
      "50 % of probes got no reply. This is the target: its loss is loss of the path."},
-    {"no loss", 2, {"+", "+"}, 2, 1, {0, 0, 0, 0}, {false, false, false},
+    {"no loss", 2, {"+", "+"}, 2, 1, {2, 0, 0, 0, 0, 0}, {false, false, false},
      "Every probe got a reply."},
+    {"Stop at a lossy hop", 5, {"+", "++++-", "+"}, 3, 2, {5, 1, 0, 0, 1, 1},
+     {false, false, false},
+     "20 % of probes got no reply in the run cut short before a later hop answered: whether "
+     "this router or the path lost it is undecided.",
+     14},
+    {"Stop at a silent hop in the first run", 3, {"+", "-", "+"}, 3, 2, {1, 1, 0, 0, 1, 1},
+     {false, false, true},
+     "100 % of probes got no reply in the run cut short before a later hop answered: whether "
+     "this router or the path lost it is undecided.",
+     2},
+    {"Stop at a silent hop in the third run", 3, {"+", "-", "+"}, 3, 2, {3, 3, 2, 0, 1, 3},
+     {true, false, false},
+     "This router answered none of its 3 probes, but later hops answered in those runs: it "
+     "forwards traffic without replying to probes; the path itself lost 0 %. 1 probe lost in "
+     "the run cut short before a later hop answered is undecided.",
+     8},
+    {"Stop beyond the last hop that answered", 3, {"+", "--+"}, 0, 2, {2, 2, 0, 1, 1, 2},
+     {false, false, true},
+     "100 % of probes got no reply. No later hop has answered: the path itself lost 50 %. 1 "
+     "probe lost in the run cut short before a later hop answered is undecided.",
+     5},
+    {"a route that shortens", 5, {"+", "+", "--RTT", "T"}, 0, 3, {5, 2, 2, 0, 0, 2},
+     {false, true, false},
+     "40 % of probes got no reply here while later hops answered in those runs (the route was "
+     "longer then); the path itself lost 0 %."},
+    {"a route that lengthens", 5, {"+", "+", "TTTR-", "T"}, 0, 3, {5, 1, 1, 0, 0, 1},
+     {false, true, false},
+     "20 % of probes got no reply here while later hops answered in those runs (the route was "
+     "longer then); the path itself lost 0 %."},
 };
 
 INSTANTIATE_TEST_SUITE_P(Families, LossTable, ::testing::Values(false, true));
@@ -134,6 +184,31 @@ TEST_P(HopDetailsTest, FiguresUseThePreciseTimesAndTheRowTruncatesThem)
     const HopProbe &unstamped = engine.details().probes(1)[2];
     EXPECT_FALSE(unstamped.precise);
     EXPECT_TRUE(engine.details().probes(1)[0].precise);
+}
+
+// One reply has no spread; jitter follows consecutive replies of the hop and,
+// per address, that address's own (10, 11, 12 ms give 1).
+TEST_P(HopDetailsTest, JitterIsTheMeanStepBetweenConsecutiveReplies)
+{
+    settings.optMaxRuns = 1;
+    script({"+", "+"}, 2);
+    trace();
+    const RttStatistics one = engine.details().statistics(1);
+    EXPECT_EQ(one.replies, 1);
+    EXPECT_EQ(one.stdev, 0.0);
+    EXPECT_EQ(one.jitter, 0.0);
+
+    settings.optMaxRuns = 6;
+    script({"+++-++", "+"}, 2);
+    net.hop(1).addresses = {routerText(7), routerText(8), routerText(7), routerText(7),
+                            routerText(8)};
+    net.hop(1).rtts = {10, 20, 11, 12, 30};
+    trace();
+    EXPECT_DOUBLE_EQ(engine.details().statistics(1).jitter, (10 + 9 + 1 + 18) / 4.0);
+    const auto byAddress = engine.details().addressStatistics(1);
+    ASSERT_EQ(byAddress.size(), 2u);
+    EXPECT_DOUBLE_EQ(byAddress[0].stats.jitter, 1.0) << "10, 11, 12";
+    EXPECT_DOUBLE_EQ(byAddress[1].stats.jitter, 10.0) << "20, 30";
 }
 
 // Per address, in the order first answered from; each probe's run, send
@@ -198,3 +273,19 @@ TEST_P(HopDetailsTest, EmptiesWithTheRows)
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, HopDetailsTest, ::testing::Values(false, true));
+
+// A share that is neither all nor none never reads as either.
+TEST(PercentText, NeverReadsAsAllOrNoneUnlessItIs)
+{
+    const struct {
+        double share;
+        int decimals;
+        const char *text;
+    } cases[] = {
+        {9999 / 10000.0, 1, "99.99"}, {1 / 10000.0, 1, "0.01"}, {1 / 3.0, 1, "33.3"},
+        {1, 1, "100.0"},              {0, 1, "0.0"},            {0.25, 0, "25"},
+        {0.996, 0, "99.6"},           {0.004, 0, "0.4"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(percentText(c.share, c.decimals), c.text) << c.share;
+}

@@ -33,6 +33,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -115,7 +116,15 @@ public:
                 onIdle();
             return true;
         });
+        // Takes a late name at once, on the look-up's thread, as a hook may:
+        // the resolver must call it without holding its own lock.
+        inner_.setLateNameHook([this] {
+            std::vector<LateName> late = inner_.takeLateNames();
+            const std::lock_guard lock(lateMutex_);
+            late_.insert(late_.end(), late.begin(), late.end());
+        });
     }
+    ~TimedResolver() override { inner_.setLateNameHook({}); }
     std::optional<IpAddress> firstAddress(const std::string &host) override
     {
         return inner_.firstAddress(host);
@@ -124,6 +133,11 @@ public:
     std::vector<LateName> takeLateNames() override
     {
         std::vector<LateName> late = inner_.takeLateNames();
+        {
+            const std::lock_guard lock(lateMutex_);
+            late.insert(late.begin(), late_.begin(), late_.end());
+            late_.clear();
+        }
         for (const LateName &name : late)
             std::printf("late %s name=%s elapsed=%.1f\n", name.address.text().c_str(),
                         name.name.c_str(), msSince(start));
@@ -145,6 +159,8 @@ public:
 private:
     SystemResolver inner_;
     int idle_ = 0;
+    std::mutex lateMutex_;
+    std::vector<LateName> late_; // taken by the late-name hook
 };
 
 struct Options {

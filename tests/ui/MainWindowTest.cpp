@@ -26,7 +26,7 @@
 #include "engine/ResultModel.h"
 #include "ui/FontFit.h"
 #include "ui/HopDetailsDialog.h"
-#include "ui/HopStatsGrid.h"
+#include "ui/RttStatisticsGrid.h"
 #include "ui/TimeLineChart.h"
 #include "ui/ResultView.h"
 #include "ui/SteadyText.h"
@@ -86,6 +86,7 @@ private slots:
     void hopDetailsOpenFromTheTable();
     void hopDetailsFollowTheRowAndEmptyWithTheTable();
     void hopDetailsOfASilentHopAndCopy();
+    void hopDetailsDuringAnMtuSearch();
     void hopDetailsInADarkStyleAndALargeFont();
     void aSteadyTextStillTakesTheHeightItNeeds();
 
@@ -663,7 +664,7 @@ void MainWindowTest::hopDetailsOpenFromTheTable()
     QVERIFY(!details()->isModal());
     QCOMPARE(details()->windowTitle(), QStringLiteral("Hop 2 \u2014 Korvalen"));
     QCOMPARE(details()->parentWidget(), window.get());
-    QCOMPARE(details()->statistics()->cellText(0, 2), QStringLiteral("2")); // replies
+    QCOMPARE(details()->statisticsGrid()->cellText(0, 2), QStringLiteral("2")); // replies
     // Escape closes it; the main window stays as it was.
     QTest::keyClick(details(), Qt::Key_Escape);
     QVERIFY(!details()->isVisible());
@@ -695,7 +696,7 @@ void MainWindowTest::hopDetailsFollowTheRowAndEmptyWithTheTable()
     QCOMPARE(details()->hop(), 3);
     QCOMPARE(details()->windowTitle(), QStringLiteral("Hop 3 \u2014 Korvalen"));
     QVERIFY(!detailsText("Empty")->isVisible());
-    QCOMPARE(details()->statistics()->cellText(0, 1), QStringLiteral("4")); // every probe shown
+    QCOMPARE(details()->statisticsGrid()->cellText(0, 1), QStringLiteral("4")); // every probe shown
     table()->setCurrentItem(table()->topLevelItem(0));
     QCOMPARE(details()->windowTitle(), QStringLiteral("Hop 1 \u2014 Korvalen"));
 
@@ -710,7 +711,7 @@ void MainWindowTest::hopDetailsFollowTheRowAndEmptyWithTheTable()
     net->rewind();
     startTrace(target);
     QVERIFY(!detailsText("Empty")->isVisible());
-    QCOMPARE(details()->statistics()->cellText(0, 1), QStringLiteral("4"));
+    QCOMPARE(details()->statisticsGrid()->cellText(0, 1), QStringLiteral("4"));
 }
 
 // A hop that never answers shows its losses and no times; Copy and Ctrl+C put
@@ -724,7 +725,7 @@ void MainWindowTest::hopDetailsOfASilentHopAndCopy()
     startTrace(target);
     table()->setCurrentItem(table()->topLevelItem(1));
     window->openHopDetails();
-    const HopStatsGrid *grid = details()->statistics();
+    const RttStatisticsGrid *grid = details()->statisticsGrid();
     QCOMPARE(grid->rowCount(), 1); // the hop; no address answered
     QCOMPARE(grid->cellText(0, 1), QStringLiteral("3"));
     QCOMPARE(grid->cellText(0, 2), QStringLiteral("0"));
@@ -762,14 +763,40 @@ void MainWindowTest::hopDetailsOfASilentHopAndCopy()
     QCOMPARE(QGuiApplication::clipboard()->text(), copied);
 }
 
+// A refresh while the hop's MTU search is going on says so, with the sizes
+// tried so far, and the found MTU once it ends.
+void MainWindowTest::hopDetailsDuringAnMtuSearch()
+{
+    scriptPath();
+    settings.optFindMtu = true;
+    settings.optMaxRuns = 1;
+    window->openHopDetails();
+    QString during;
+    int searchProbes = 0;
+    net->onRequest([&](const EchoRequest &r, size_t) {
+        if (!r.dontFragment() || r.destinationText() != "10.0.0.1" || ++searchProbes != 3)
+            return;
+        details()->showHop(1);
+        details()->refresh();
+        during = detailsText("MtuText")->text();
+    });
+    startTrace(target);
+    QVERIFY2(during.startsWith(QStringLiteral("An MTU search of this hop (run 1) is going on; it "
+                                              "has tried, in IP packet bytes: ")),
+             qPrintable(during));
+    details()->refresh();
+    QVERIFY(detailsText("MtuText")->text().endsWith(QStringLiteral("MTU 1500.")));
+}
+
 // In a dark style every mark of the chart comes from the palette (no pixel
 // darker than its Base or lighter than its Text: no hard-coded black or
-// white), the legend takes the colours for a dark plot, and a larger font
+// white), the losses are marked in colour, the legend takes the colours for a
+// dark plot and says which slow reply the axis left out, and a larger font
 // shows every address's figures without scrolling down.
 void MainWindowTest::hopDetailsInADarkStyleAndALargeFont()
 {
     scriptPath();
-    net->hop(2) = FakeHop{{"10.0.0.2", "10.0.0.12", "10.0.0.22"}, "++-++-++-", {2, 3, 4}};
+    net->hop(2) = FakeHop{{"10.0.0.2", "10.0.0.12", "10.0.0.22"}, "++-++-++-", {2, 3, 4, 2, 3, 2000}};
     settings.optMaxRuns = 9;
     startTrace(target);
     table()->setCurrentItem(table()->topLevelItem(1));
@@ -784,19 +811,24 @@ void MainWindowTest::hopDetailsInADarkStyleAndALargeFont()
 
     const QImage shot = details()->chart()->grab().toImage();
     const int text = qGray(dark.color(QPalette::Text).rgb());
-    int outside = 0;
+    int outside = 0, lossRed = 0;
     for (int y = 0; y < shot.height(); ++y)
         for (int x = 0; x < shot.width(); ++x) {
             const QColor c = shot.pixelColor(x, y);
             outside += c.value() < 0x2d || std::min({c.red(), c.green(), c.blue()}) > text;
+            lossRed += c.red() > c.green() + 0x30 && c.red() > c.blue() + 0x30;
         }
     QCOMPARE(outside, 0);
-    QVERIFY(detailsText("Legend")->text().contains(QStringLiteral("#56b4e9"))); // sky blue first
+    QVERIFY(lossRed >= 5 * 4); // the fake's probes share a column: one mark, at least 5 by 4
+    const QString legend = detailsText("Legend")->text();
+    QVERIFY(legend.contains(QStringLiteral("#56b4e9"))); // sky blue first
+    QVERIFY2(legend.contains(QStringLiteral("1 of the replies lies above 5 ms (up to 2000.000 ms)")),
+             qPrintable(legend));
 
-    QCOMPARE(details()->statistics()->rowCount(), 4); // the hop and its three addresses
+    QCOMPARE(details()->statisticsGrid()->rowCount(), 4); // the hop and its three addresses
     const auto *scroll = details()->findChild<QScrollArea *>();
     QVERIFY(!scroll->verticalScrollBar()->isVisible());
-    QVERIFY(scroll->viewport()->height() >= details()->statistics()->sizeHint().height());
+    QVERIFY(scroll->viewport()->height() >= details()->statisticsGrid()->sizeHint().height());
 }
 
 // The loss text passes its changes on only when its height moves: a longer

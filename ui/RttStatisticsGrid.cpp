@@ -1,9 +1,11 @@
-#include "ui/HopStatsGrid.h"
+#include "ui/RttStatisticsGrid.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QPixmap>
 #include <array>
+
+#include "engine/PercentText.h"
 
 namespace {
 
@@ -22,11 +24,15 @@ constexpr std::array<Column, 11> columns{{
      "replies"},
     {"Best", "Best", nullptr},
     {"Median", "Median", nullptr},
-    {"Avg", "Average", "Mean of the precise times"},
+    {"Avg", "Average",
+     "Mean of the round-trip times: with the kernel stamps' microseconds where they came, "
+     "whole milliseconds where not"},
     {"95th pct", "95th percentile", nullptr},
     {"Worst", "Worst", nullptr},
     {"StDev", "Standard deviation", "Sample standard deviation"},
-    {"Jitter", "Jitter", "Mean absolute difference of consecutive round-trip times"},
+    {"Jitter", "Jitter",
+     "Mean absolute difference of consecutive replies' round-trip times, in the order sent "
+     "(losses skipped); other tools define jitter otherwise"},
 }};
 
 constexpr int firstTimeColumn = 4;
@@ -36,7 +42,7 @@ QString ms(double v) { return QString::number(v, 'f', 3); }
 
 } // namespace
 
-HopStatsGrid::HopStatsGrid(QWidget *parent) : QWidget(parent), grid_(new QGridLayout(this))
+RttStatisticsGrid::RttStatisticsGrid(QWidget *parent) : QWidget(parent), grid_(new QGridLayout(this))
 {
     setObjectName(QStringLiteral("Statistics"));
     grid_->setContentsMargins(0, 0, 0, 0);
@@ -52,15 +58,15 @@ HopStatsGrid::HopStatsGrid(QWidget *parent) : QWidget(parent), grid_(new QGridLa
     grid_->setColumnStretch(1, 1);
 }
 
-int HopStatsGrid::columnCount() { return static_cast<int>(columns.size()); }
+int RttStatisticsGrid::columnCount() { return static_cast<int>(columns.size()); }
 
-QStringList HopStatsGrid::values(const Row &row)
+QStringList RttStatisticsGrid::values(const Row &row)
 {
     const RttStatistics &s = row.stats;
     QStringList v{row.title,
                   row.hop ? QString::number(s.probes) : QString(),
                   QString::number(s.replies),
-                  QStringLiteral("%1 %").arg(s.share * 100, 0, 'f', 1)};
+                  QString::fromStdString(percentText(s.share, 1)) + QStringLiteral(" %")};
     if (s.replies == 0) {
         while (v.size() < columnCount())
             v << none;
@@ -72,7 +78,7 @@ QStringList HopStatsGrid::values(const Row &row)
     return v;
 }
 
-void HopStatsGrid::addRow()
+void RttStatisticsGrid::addRow()
 {
     const int r = rowCount() + 1;
     auto *swatch = new QLabel(this);
@@ -91,7 +97,7 @@ void HopStatsGrid::addRow()
     cells_.push_back(std::move(row));
 }
 
-void HopStatsGrid::showRows(const std::vector<Row> &rows)
+void RttStatisticsGrid::showRows(const std::vector<Row> &rows)
 {
     while (rowCount() < static_cast<int>(rows.size()))
         addRow();
@@ -119,7 +125,7 @@ void HopStatsGrid::showRows(const std::vector<Row> &rows)
     }
 }
 
-void HopStatsGrid::setCell(int row, int column, const QString &text, const QString &spoken)
+void RttStatisticsGrid::setCell(int row, int column, const QString &text, const QString &spoken)
 {
     QLabel *cell = cells_[static_cast<size_t>(row)][static_cast<size_t>(column)];
     if (cell->text() != text)
@@ -128,13 +134,13 @@ void HopStatsGrid::setCell(int row, int column, const QString &text, const QStri
         cell->setAccessibleName(spoken);
 }
 
-int HopStatsGrid::heightFor(int rows) const
+int RttStatisticsGrid::heightFor(int rows) const
 {
     const int all = sizeHint().height(); // the header and every row
     return all * (rows + 1) / (rowCount() + 1);
 }
 
-QString HopStatsGrid::cellText(int row, int column) const
+QString RttStatisticsGrid::cellText(int row, int column) const
 {
     return cells_.at(static_cast<size_t>(row)).at(static_cast<size_t>(column))->text();
 }

@@ -9,11 +9,11 @@
 class QGridLayout;
 class QLabel;
 
-// The figures of a hop and of each address it answered from, one row each,
-// in milliseconds with three decimals. Every value is a label whose
-// accessible name says what it is, so a screen reader reads "Hop 5, Median:
-// 1.234 ms" and not a bare number.
-class HopStatsGrid : public QWidget {
+// The Hop details' figures (RttStatistics) of a hop and of each address it
+// answered from, one row each, in milliseconds with three decimals. Every
+// value is a label whose accessible name says what it is, so a screen reader
+// reads "Hop 5, Median: 1.234 ms" and not a bare number.
+class RttStatisticsGrid : public QWidget {
     Q_OBJECT
 public:
     struct Row {
@@ -24,7 +24,7 @@ public:
         bool hop = false; // the whole hop: probes and the share of them answered
     };
 
-    explicit HopStatsGrid(QWidget *parent = nullptr);
+    explicit RttStatisticsGrid(QWidget *parent = nullptr);
     void showRows(const std::vector<Row> &rows);
     // The text of a cell, 0-based row (0: the hop) and column (0: the title).
     QString cellText(int row, int column) const;
