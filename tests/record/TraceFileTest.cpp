@@ -310,38 +310,48 @@ TEST_P(SavedTrace, ACutFileOpensWithItsCompleteRuns)
 INSTANTIATE_TEST_SUITE_P(Families, SavedTrace, ::testing::Bool(),
                          [](const auto &info) { return info.param ? "ipv6" : "ipv4"; });
 
+namespace {
+
+// A header and the records before the first probe, of a trace to host.
+std::string traceStart(int16_t runs, int16_t hops, const std::string &host)
+{
+    TraceSettings settings;
+    settings.setStartupValues();
+    settings.optMaxRuns = runs;
+    settings.optMaxHops = hops;
+    const TraceHeader header{TraceFile::version, "korvalen-test",
+                             std::chrono::system_clock::time_point(std::chrono::seconds(1'800'000'000)),
+                             host, AddressFamily::any, settings};
+    return TraceFile::headerLine(header) + "{\"target\":\"" + host +
+           "\"}\n{\"runs\":\"2027-01-15T08:00:00.000000Z\"}\n";
+}
+
+const std::string endRecord = "{\"end\":\"2027-01-15T08:00:09.000000Z\",\"ended\":\"completed\"}\n";
+
+} // namespace
+
 // Files that must be refused, each with the line at fault; the last two are
 // read but refused by the replay.
 TEST(BadTraceFile, IsRefusedWithTheLineAtFault)
 {
-    TraceSettings settings;
-    settings.setStartupValues();
-    settings.optMaxRuns = 2;
-    TraceHeader header{TraceFile::version, "korvalen-test",
-                       std::chrono::system_clock::time_point(std::chrono::seconds(1'800'000'000)),
-                       "192.0.2.1", AddressFamily::any, settings};
-    const std::string head = TraceFile::headerLine(header);
-    const std::string start = head + "{\"target\":\"192.0.2.1\"}\n{\"runs\":\"2027-01-15T08:00:00.000000Z\"}\n";
+    const std::string start = traceStart(2, 30, "192.0.2.1");
+    const std::string tiny = traceStart(1, 1, "192.0.2.1");
     const auto probe = [](int run, int hop) {
         return "{\"p\":[" + std::to_string(run) + ',' + std::to_string(hop) +
                ",1000,\"10.0.0.1\",1500,11013,64]}\n";
     };
-    header.settings.optMaxRuns = 1;
-    header.settings.optMaxHops = 1;
-    const std::string tiny = TraceFile::headerLine(header) +
-                             "{\"target\":\"192.0.2.1\"}\n{\"runs\":\"2027-01-15T08:00:00.000000Z\"}\n";
+    const std::string head = start.substr(0, start.find('\n') + 1);
     std::string newer = head;
     newer.replace(newer.find("\"korvalen-trace\":1"), 18, "\"korvalen-trace\":2");
     std::string late = head; // after the clock's last nanosecond (2262)
     late.replace(late.find("2027-"), 5, "2300-");
-    const std::string end = "{\"end\":\"2027-01-15T08:00:09.000000Z\",\"ended\":\"completed\"}\n";
 
     const std::pair<std::string, std::string> files[] = {
         {"plain text\n", "line 1: not a Korvalen trace"},
         {"", "empty: not a Korvalen trace"},
         {"[1,2,3]\n", "line 1: not a Korvalen trace"},
-        {newer + end, "line 1: a trace of format version 2, newer than this program reads (1)"},
-        {late + end, "line 1: a header without its start, host or settings"},
+        {newer + endRecord, "line 1: a trace of format version 2, newer than this program reads (1)"},
+        {late + endRecord, "line 1: a header without its start, host or settings"},
         {start + probe(1, 0), "line 4: the hop 0 is not within 1 to 30"},
         {start + probe(1, 300), "line 4: the hop 300 is not within 1 to 30"},
         {start + probe(2, 1) + probe(1, 1), "line 5: the run 1 is not within 2 to 2"},
@@ -350,16 +360,16 @@ TEST(BadTraceFile, IsRefusedWithTheLineAtFault)
         {start + "{\"n\":[\"10.0.0.1\",\"r1\xff.example\"]}\n", "line 4: not a JSON record"},
         {start + "{\"p\":[[[[[[[[1]]]]]]]]}\n", "line 4: nested deeper than any record"},
         {tiny + probe(1, 1) + probe(1, 1), "line 5: more probes than a trace of 1 runs of 1 hops holds"},
-        {start + probe(1, 1) + "{\"r\":1}\n" + end + probe(2, 1), "line 7: a record after the trace's end"},
+        {start + probe(1, 1) + "{\"r\":1}\n" + endRecord + probe(2, 1), "line 7: a record after the trace's end"},
         {start + "{\"hop\":1}\n", "line 4: a record of an unknown kind \"hop\""},
-        {start + probe(1, 2) + "{\"r\":1}\n" + end, "line 4: the trace asks for a probe of run 1, hop 1 here, not this record"},
-        {tiny + probe(1, 1) + "{\"n\":[\"10.0.0.1\",\"r1\"]}\n{\"r\":1}\n" + end,
+        {start + probe(1, 2) + "{\"r\":1}\n" + endRecord,
+         "line 4: the trace asks for a probe of run 1, hop 1 here, not this record"},
+        {tiny + probe(1, 1) + "{\"n\":[\"10.0.0.1\",\"r1\"]}\n{\"r\":1}\n" + endRecord,
          "line 5: a record the trace never asks for"},
     };
     for (const auto &[text, message] : files) {
         const std::string refusal = refusalOf(text);
-        EXPECT_NE(refusal.find(message), std::string::npos)
-            << message << "\n refused with: " << refusal;
+        EXPECT_NE(refusal.find(message), std::string::npos) << message << "\n refused with: " << refusal;
     }
 }
 
@@ -367,16 +377,8 @@ TEST(BadTraceFile, IsRefusedWithTheLineAtFault)
 // link-local hop answered on.
 TEST(HandedOnTraceFile, OpensWithoutTheInterfaceOfALinkLocalHop)
 {
-    TraceSettings settings;
-    settings.setStartupValues();
-    settings.optMaxRuns = 1;
-    const TraceHeader header{TraceFile::version, "korvalen-test",
-                             std::chrono::system_clock::time_point(std::chrono::seconds(1'800'000'000)),
-                             "2001:db8:ff::1", AddressFamily::ipv6, settings};
-    const TraceFile::ReadResult read = readText(
-        TraceFile::headerLine(header) +
-        "{\"target\":\"2001:db8:ff::1\"}\n{\"runs\":\"2027-01-15T08:00:00.000000Z\"}\n"
-        "{\"p\":[1,1,1000,\"fe80::1%kv-elsewhere0\",1500,11013,64]}\n{\"r\":1}\n"
-        "{\"end\":\"2027-01-15T08:00:09.000000Z\",\"ended\":\"stopped\"}\n");
+    const TraceFile::ReadResult read =
+        readText(traceStart(1, 30, "2001:db8:ff::1") +
+                 "{\"p\":[1,1,1000,\"fe80::1%kv-elsewhere0\",1500,11013,64]}\n{\"r\":1}\n" + endRecord);
     EXPECT_TRUE(read.document) << read.error;
 }
