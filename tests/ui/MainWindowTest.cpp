@@ -649,9 +649,12 @@ void MainWindowTest::hopDetailsOpenFromTheTable()
         QTimer::singleShot(0, this, [] {
             auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
             QVERIFY(menu);
-            QCOMPARE(menu->actions().size(), 1);
+            // Hop details first, then the saved trace's two commands
+            QCOMPARE(menu->actions().size(), 3);
             QAction *action = menu->actions().front();
             QCOMPARE(action->text(), QStringLiteral("Hop details"));
+            QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("Save trace\u2026"));
+            QCOMPARE(menu->actions().at(2)->text(), QStringLiteral("Open trace\u2026"));
             // the keys, not a click: Qt 6.8 lets no click through to a menu the pointer never moved on
             QTest::keyClick(menu, Qt::Key_Down);
             QTest::keyClick(menu, Qt::Key_Return);
