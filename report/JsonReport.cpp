@@ -62,6 +62,7 @@ Json lossJson(const HopDetails &details, int16_t hop)
     return {{"no_reply", loss.noReply},
             {"forward", loss.forward},
             {"pending", loss.pending},
+            {"undecided", loss.undecided},
             {"text", lossText(loss)}};
 }
 

@@ -6,6 +6,8 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QMessageBox>
+#include <QFileDialog>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -17,6 +19,7 @@
 #include "engine/TraceEngine.h"
 #include "ui/RttStatisticsGrid.h"
 #include "ui/SteadyText.h"
+#include "ui/HopImage.h"
 #include "ui/TimeLineChart.h"
 
 namespace {
@@ -173,6 +176,13 @@ void HopDetailsDialog::createButtons()
         "the start, address, round-trip time or timeout."));
     copy_->setAutoDefault(false);
     connect(copy_, &QPushButton::clicked, this, &HopDetailsDialog::copyProbes);
+    saveImage_ = buttons->addButton(QStringLiteral("Save image\u2026"), QDialogButtonBox::ActionRole);
+    saveImage_->setObjectName(QStringLiteral("SaveImage"));
+    saveImage_->setAccessibleDescription(QStringLiteral(
+        "Saves the time line with its legend, the hop, the target and the time span as a PNG "
+        "or SVG image."));
+    saveImage_->setAutoDefault(false);
+    connect(saveImage_, &QPushButton::clicked, this, &HopDetailsDialog::saveImageAs);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout()->addWidget(buttons);
     auto *shortcut = new QShortcut(QKeySequence::Copy, this);
@@ -214,6 +224,7 @@ void HopDetailsDialog::refresh()
     empty_->hide();
     content_->show();
     copy_->setEnabled(true);
+    saveImage_->setEnabled(true);
     // Each figure is worked out once a refresh: a hop of a long trace holds
     // tens of thousands of probes.
     const HopFigures figures{details.statistics(hop_), details.addressStatistics(hop_),
@@ -238,6 +249,7 @@ void HopDetailsDialog::showEmpty(const HopDetails &details)
     empty_->show();
     content_->hide();
     copy_->setEnabled(false);
+    saveImage_->setEnabled(false);
     chart_->setProbes(nullptr, 0, {});
     chart_->setAccessibleDescription(text);
 }
@@ -406,4 +418,36 @@ void HopDetailsDialog::copyProbes()
     const QString text = probeText();
     if (!text.isEmpty())
         QGuiApplication::clipboard()->setText(text);
+}
+
+void HopDetailsDialog::saveImageAs()
+{
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save image"), QStringLiteral("hop-%1.png").arg(hop_),
+        QStringLiteral("PNG image (*.png);;SVG image (*.svg)"));
+    if (path.isEmpty())
+        return;
+    if (const QString error = saveImage(path); !error.isEmpty())
+        QMessageBox::warning(this, QStringLiteral("Korvalen"),
+                             QStringLiteral("The image cannot be saved to %1: %2").arg(path, error));
+}
+
+QString HopDetailsDialog::saveImage(const QString &path) const
+{
+    const HopDetails details = engine_.details();
+    const HopHistory &probes = details.probes(hop_);
+    if (!hop_ || probes.empty())
+        return QStringLiteral("the hop has no probes");
+    QStringList addresses;
+    for (int32_t entry : chart_->bins().seriesEntries())
+        addresses << entryText(details, entry);
+    QStringList caption{QStringLiteral("Hop %1: %2").arg(hop_).arg(addresses.join(QStringLiteral(", ")))};
+    if (targetText_)
+        caption << QStringLiteral("Target: %1").arg(targetText_());
+    caption << QStringLiteral("Runs %1 to %2, %3 s to %4 s from the start")
+                   .arg(probes[0].run)
+                   .arg(probes.back().run)
+                   .arg(probes[0].sentMs() / 1000.0, 0, 'f', 3)
+                   .arg(probes.back().sentMs() / 1000.0, 0, 'f', 3);
+    return saveHopImage(path, caption, *chart_, *legend_);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QDialog>
 #include <cstdint>
 #include <vector>
@@ -35,6 +37,12 @@ public:
     // The hop's probes as tab-separated lines, as Copy puts them.
     QString probeText() const;
 
+    // The target as the caption of a saved image names it ("host (address)").
+    void setTargetText(std::function<QString()> targetText) { targetText_ = std::move(targetText); }
+    // Writes the time line with its legend, the hop, the target and the time
+    // span as PNG or SVG (by the name's suffix); empty, or why not.
+    QString saveImage(const QString &path) const;
+
     TimeLineChart *chart() const { return chart_; }
     RttStatisticsGrid *statisticsGrid() const { return grid_; }
 
@@ -67,6 +75,7 @@ private:
     QString entryText(const HopDetails &details, int32_t entry) const;
     QString ttlWord(const HopDetails &details, const HopFigures &figures) const;
     void copyProbes();
+    void saveImageAs();
 
     const TraceEngine &engine_;
     int16_t hop_ = 0;
@@ -81,4 +90,6 @@ private:
     QLabel *mtu_ = nullptr;
     QLabel *returnPath_ = nullptr;
     QPushButton *copy_ = nullptr;
+    QPushButton *saveImage_ = nullptr;
+    std::function<QString()> targetText_;
 };

@@ -344,8 +344,12 @@ void MainWindow::connectHopDetails()
 
 void MainWindow::openHopDetails()
 {
-    if (!details_)
+    if (!details_) {
         details_ = std::make_unique<HopDetailsDialog>(engine_, this);
+        details_->setTargetText([this] {
+            return combo1_->currentText() + QStringLiteral(" (") + text3_->text() + QLatin1Char(')');
+        });
+    }
     if (QTreeWidgetItem *item = listView1_->currentItem())
         details_->showHop(static_cast<int16_t>(listView1_->indexOfTopLevelItem(item) + 1));
     details_->show();

@@ -1,6 +1,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -10,6 +11,8 @@
 #include "engine/TraceSettings.h"
 #include "report/Report.h"
 #include "tests/fakes/FakeNetwork.h"
+#include "ui/HopDetailsDialog.h"
+#include "ui/TimeLineChart.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageSink.h"
 
@@ -106,6 +109,22 @@ private slots:
             QCOMPARE(opened.engine().details().probeLines(hop),
                      window.engine().details().probeLines(hop));
         QCOMPARE(opened.windowTitle(), QStringLiteral("t.kvtrace \u2014 Korvalen"));
+
+        // the opened hop's time line as a picture, PNG and SVG
+        opened.show();
+        opened.openHopDetails();
+        opened.hopDetails()->showHop(1);
+        const QString png = dir.filePath(QStringLiteral("hop.png"));
+        const QString svg = dir.filePath(QStringLiteral("hop.svg"));
+        QCOMPARE(opened.hopDetails()->saveImage(png), QString());
+        QCOMPARE(opened.hopDetails()->saveImage(svg), QString());
+        const QImage image(png);
+        QVERIFY(image.width() >= opened.hopDetails()->chart()->width());
+        QFile vector(svg);
+        QVERIFY(vector.open(QIODevice::ReadOnly));
+        const QByteArray text = vector.readAll();
+        QVERIFY(text.contains("<svg") && text.contains("Hop 1: 10.0.0.1") &&
+                text.contains("Target: 10.0.0.3 (10.0.0.3)"));
 
         QFile bad(dir.filePath(QStringLiteral("bad.kvtrace")));
         QVERIFY(bad.open(QIODevice::WriteOnly));
