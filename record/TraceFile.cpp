@@ -20,8 +20,9 @@ using Kind = TraceRecord::Kind;
 constexpr size_t longestLine = 8192;
 constexpr size_t longestName = 1024;
 constexpr int deepestNesting = 3;
-// An MTU search tries at most a dozen sizes, each up to MTU retries times.
-constexpr int64_t mtuProbesPerReply = 16;
+// An MTU search halves 120 to 2000 bytes: at most 12 sizes, each tried up to
+// MTU retries times, after one main probe.
+constexpr int64_t mtuSizesPerSearch = 12;
 constexpr uint64_t latestSentUs = uint64_t{1} << 53;
 
 const char *keyOf(Kind kind)
@@ -131,7 +132,8 @@ private:
     bool cut_ = false; // the last line has no line feed
     TraceDocument doc_;
     int32_t lastRun_ = 0;
-    int64_t probes_ = 0, mtuProbes_ = 0, names_ = 0, stops_ = 0;
+    int64_t probes_ = 0, names_ = 0, stops_ = 0;
+    int64_t searchProbes_ = 0; // MTU probes since the last main probe
     size_t completeRuns_ = 0; // records up to the last run's end
 };
 
@@ -295,8 +297,12 @@ void Reader::count(Kind kind)
 {
     const TraceSettings &s = doc_.header.settings;
     const int64_t mainProbes = int64_t{s.optMaxRuns} * s.optMaxHops;
+    if (kind == Kind::probe)
+        searchProbes_ = 0;
+    if (kind == Kind::mtu && (++searchProbes_ > mtuSizesPerSearch * s.optMtuRetries ||
+                              !s.optFindMtu || probes_ == 0))
+        fail("an MTU probe that no search of this trace sends");
     const bool over = (kind == Kind::probe && ++probes_ > mainProbes) ||
-                      (kind == Kind::mtu && ++mtuProbes_ > (mainProbes * mtuProbesPerReply) * s.optMtuRetries) ||
                       ((kind == Kind::name || kind == Kind::late || kind == Kind::target) &&
                        ++names_ > 2 * (mainProbes + 1)) ||
                       (kind == Kind::stop && ++stops_ > s.optMaxRuns);
