@@ -27,7 +27,6 @@ enum Column : int {
     colAsym
 };
 
-const std::string &noAnswer = HopTable::noAnswer;
 const std::string noValue = "---";
 const std::string ambiguous = "???";
 const std::string seeNotes = "see Notes !!!";
