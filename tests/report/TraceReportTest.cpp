@@ -59,7 +59,7 @@ TEST_F(TraceReport, jsonHoldsTheRowsTheFiguresAndEveryProbe)
         const Json &h = j["hops"][hop - 1];
         EXPECT_EQ(hop, h["hop"]);
         for (int col = Addr; col <= Asym; ++col) // the cells as the table shows them
-            EXPECT_EQ(cell(hop, Col(col)),
+            EXPECT_EQ(Json(cell(hop, Col(col))),
                       h["cells"][col == Asym ? "Asym" : ResultModel::columnHeaders[col]])
                 << "hop " << hop << " column " << col;
     }
@@ -71,7 +71,7 @@ TEST_F(TraceReport, jsonHoldsTheRowsTheFiguresAndEveryProbe)
     EXPECT_EQ(3.001, hop1["worst_ms"]);
     EXPECT_EQ(3.001, hop1["last_ms"]);
     EXPECT_EQ(1, hop1["loss"]["no_reply"]);
-    EXPECT_EQ(std::string(engine.details().lossText(1)), hop1["loss"]["text"]);
+    EXPECT_EQ(Json(engine.details().lossText(1)), hop1["loss"]["text"]);
     ASSERT_EQ(4u, hop1["probes"].size());
     EXPECT_TRUE(hop1["probes"][1]["address"].is_null());
     EXPECT_TRUE(hop1["probes"][1]["rtt_ms"].is_null());
@@ -126,14 +126,14 @@ TEST_F(TraceReport, atlasWritesALineARunWithEachHopsProbe)
     ASSERT_EQ(4u, runs.size());
     const Json &second = runs[1];
     EXPECT_EQ(4, second["af"]);
-    EXPECT_EQ(target, second["dst_addr"]);
+    EXPECT_EQ(Json(target), second["dst_addr"]);
     EXPECT_EQ("ICMP", second["proto"]);
     EXPECT_EQ(72, second["size"]); // the payload of a 100-byte packet
     EXPECT_EQ(1'800'000'000, runs[0]["timestamp"]);
     ASSERT_EQ(3u, second["result"].size());
     EXPECT_EQ((Json{{"x", "*"}}), second["result"][0]["result"][0]); // hop 1's loss
     EXPECT_EQ("10.0.0.22", second["result"][1]["result"][0]["from"]);
-    EXPECT_EQ(target, second["result"][2]["result"][0]["from"]);
+    EXPECT_EQ(Json(target), second["result"][2]["result"][0]["from"]);
     EXPECT_EQ(3, second["result"][2]["hop"]);
 }
 
