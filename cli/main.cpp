@@ -30,14 +30,6 @@ void say(const std::string &text)
     std::fprintf(stderr, "korvalen-cli: %s\n", text.c_str());
 }
 
-std::string sourceTowards(const std::string &target)
-{
-    if (const auto address = textToAddress(target); address && !target.empty())
-        if (const auto source = sourceAddressTowards(*address))
-            return source->text();
-    return {};
-}
-
 // The report of the trace the engine holds, written where it was asked for.
 int writeOut(const CliOptions &options, const TraceEngine &engine, const ShellOps &ops,
              const TraceFacts &facts)
@@ -71,7 +63,7 @@ TraceFacts factsOf(const TraceEngine &engine, const ShellOps &ops, const CliOpti
         facts.ended = TraceFacts::Ended::failed;
         facts.error = ops.messages().front();
     }
-    facts.source = sourceTowards(ops.text3());
+    facts.source = sourceTextTowards(ops.text3());
     return facts;
 }
 

@@ -3,7 +3,7 @@
 // memory errors and undefined behaviour it checks that a refusal says why,
 // and that a replay refused names the line at fault.
 #include "engine/TraceEngine.h"
-#include "engine/WindowOps.h"
+#include "engine/NullWindowOps.h"
 #include "fuzz/FuzzInput.h"
 #include "net/EchoService.h"
 #include "net/Resolver.h"
@@ -30,23 +30,6 @@ public:
     std::string officialName(const IpAddress &) override { return {}; }
 };
 
-class NoWindow : public WindowOps {
-public:
-    void yield() override {}
-    void messageBox(const std::string &, MessageIcon) override {}
-    void setCommand1Caption(const std::string &) override {}
-    void setCommand1Enabled(bool) override {}
-    void setCommand3Enabled(bool) override {}
-    void setCommand4Enabled(bool) override {}
-    void setCombo1Enabled(bool) override {}
-    std::string combo1Text() const override { return {}; }
-    void setText2(const std::string &) override {}
-    void setText3(const std::string &) override {}
-    void recordHistory() override {}
-    void hideOptions() override {}
-    bool closing() const override { return false; }
-};
-
 bool startsWith(const std::string &text, const char *prefix)
 {
     return text.rfind(prefix, 0) == 0;
@@ -70,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     TraceSettings settings = read.document->header.settings;
     NoEcho echo;
     NoNames names;
-    NoWindow window;
+    NullWindowOps window;
     TraceEngine engine(settings, echo, names, window);
     TraceReplay replay(*read.document, engine, nullptr);
     const std::string error = replay.run();

@@ -89,3 +89,11 @@ std::optional<IpAddress> sourceAddressTowards(const IpAddress &destination)
     close(fd);
     return source;
 }
+
+std::string sourceTextTowards(const std::string &target)
+{
+    if (const auto address = textToAddress(target); address && !target.empty())
+        if (const auto source = sourceAddressTowards(*address))
+            return source->text();
+    return {};
+}

@@ -35,3 +35,6 @@ std::optional<uint32_t> literalAddress(const std::string &text);
 // table picks it: a datagram socket is connected, which sends nothing. None
 // when there is no route.
 std::optional<IpAddress> sourceAddressTowards(const IpAddress &destination);
+// The same for a target's address text, as its text; empty for no address
+// or no route.
+std::string sourceTextTowards(const std::string &target);

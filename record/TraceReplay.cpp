@@ -1,5 +1,6 @@
 #include "record/TraceReplay.h"
 
+#include "engine/NullWindowOps.h"
 #include "net/Sockets.h"
 
 using Kind = TraceRecord::Kind;
@@ -186,7 +187,7 @@ private:
 class TraceReplay::Window : public WindowOps {
 public:
     Window(Cursor &cursor, const std::string &host, WindowOps *visible)
-        : cursor_(cursor), host_(host), visible_(visible)
+        : cursor_(cursor), host_(host), visible_(visible ? *visible : nobody_)
     {
     }
 
@@ -194,18 +195,17 @@ public:
     void messageBox(const std::string &text, MessageIcon) override { messages.push_back(text); }
     void setCommand1Caption(const std::string &caption) override
     {
-        if (visible_)
-            visible_->setCommand1Caption(caption);
+        visible_.setCommand1Caption(caption);
     }
-    void setCommand1Enabled(bool on) override { if (visible_) visible_->setCommand1Enabled(on); }
-    void setCommand3Enabled(bool on) override { if (visible_) visible_->setCommand3Enabled(on); }
-    void setCommand4Enabled(bool on) override { if (visible_) visible_->setCommand4Enabled(on); }
-    void setCombo1Enabled(bool on) override { if (visible_) visible_->setCombo1Enabled(on); }
+    void setCommand1Enabled(bool on) override { visible_.setCommand1Enabled(on); }
+    void setCommand3Enabled(bool on) override { visible_.setCommand3Enabled(on); }
+    void setCommand4Enabled(bool on) override { visible_.setCommand4Enabled(on); }
+    void setCombo1Enabled(bool on) override { visible_.setCombo1Enabled(on); }
     std::string combo1Text() const override { return host_; }
-    void setText2(const std::string &text) override { if (visible_) visible_->setText2(text); }
-    void setText3(const std::string &text) override { if (visible_) visible_->setText3(text); }
-    void recordHistory() override { if (visible_) visible_->recordHistory(); }
-    void hideOptions() override { if (visible_) visible_->hideOptions(); }
+    void setText2(const std::string &text) override { visible_.setText2(text); }
+    void setText3(const std::string &text) override { visible_.setText3(text); }
+    void recordHistory() override { visible_.recordHistory(); }
+    void hideOptions() override { visible_.hideOptions(); }
     bool closing() const override { return cursor_.over(); }
 
     std::vector<std::string> messages;
@@ -213,7 +213,8 @@ public:
 private:
     Cursor &cursor_;
     std::string host_;
-    WindowOps *visible_;
+    NullWindowOps nobody_;
+    WindowOps &visible_;
 };
 
 TraceReplay::TraceReplay(const TraceDocument &document, TraceEngine &engine, WindowOps *visible)

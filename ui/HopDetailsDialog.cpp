@@ -169,20 +169,24 @@ QGroupBox *HopDetailsDialog::createMtu()
 void HopDetailsDialog::createButtons()
 {
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    copy_ = buttons->addButton(QStringLiteral("Copy"), QDialogButtonBox::ActionRole);
-    copy_->setObjectName(QStringLiteral("Copy"));
-    copy_->setAccessibleDescription(QStringLiteral(
-        "Puts the hop's probes on the clipboard as tab-separated lines: run, milliseconds since "
-        "the start, address, round-trip time or timeout."));
-    copy_->setAutoDefault(false);
-    connect(copy_, &QPushButton::clicked, this, &HopDetailsDialog::copyProbes);
-    saveImage_ = buttons->addButton(QStringLiteral("Save image\u2026"), QDialogButtonBox::ActionRole);
-    saveImage_->setObjectName(QStringLiteral("SaveImage"));
-    saveImage_->setAccessibleDescription(QStringLiteral(
-        "Saves the time line with its legend, the hop, the target and the time span as a PNG "
-        "or SVG image."));
-    saveImage_->setAutoDefault(false);
-    connect(saveImage_, &QPushButton::clicked, this, &HopDetailsDialog::saveImageAs);
+    const auto addAction = [this, buttons](const QString &caption, const char *name,
+                                           const QString &description, void (HopDetailsDialog::*slot)()) {
+        QPushButton *button = buttons->addButton(caption, QDialogButtonBox::ActionRole);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setAccessibleDescription(description);
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, this, slot);
+        return button;
+    };
+    copy_ = addAction(QStringLiteral("Copy"), "Copy",
+                      QStringLiteral("Puts the hop's probes on the clipboard as tab-separated lines: "
+                                     "run, milliseconds since the start, address, round-trip time "
+                                     "or timeout."),
+                      &HopDetailsDialog::copyProbes);
+    saveImage_ = addAction(QStringLiteral("Save image\u2026"), "SaveImage",
+                           QStringLiteral("Saves the time line with its legend, the hop, the target "
+                                          "and the time span as a PNG or SVG image."),
+                           &HopDetailsDialog::saveImageAs);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout()->addWidget(buttons);
     auto *shortcut = new QShortcut(QKeySequence::Copy, this);

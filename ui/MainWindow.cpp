@@ -399,9 +399,7 @@ void MainWindow::command1Click()
     end_.end = std::chrono::system_clock::now();
     if (!traceMessages_.empty())
         end_.ended = traceMessages_.front();
-    if (const auto target = textToAddress(text3_->text().toStdString()); target && !text3_->text().isEmpty())
-        if (const auto source = sourceAddressTowards(*target))
-            end_.source = source->text();
+    end_.source = sourceTextTowards(text3_->text().toStdString());
     refreshResults(true);
 }
 
