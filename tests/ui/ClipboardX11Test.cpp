@@ -13,17 +13,21 @@ namespace {
 
 const QString refused = QStringLiteral("Unable to copy the report to the clipboard.");
 
-// Lets our event loop run while an X client works: it may be asking us for the selection.
+// Lets our event loop run while an X client works: it may be asking us for the
+// selection. The loop may also take the client's end, after which
+// waitForFinished() only says false: the state tells.
 bool finishServing(QProcess &process)
 {
     QElapsedTimer timer;
     timer.start();
-    while (!process.waitForFinished(5)) {
-        QCoreApplication::processEvents();
+    while (process.state() != QProcess::NotRunning) {
+        if (!process.waitForFinished(5))
+            QCoreApplication::processEvents();
         if (timer.elapsed() > 10000)
             return false;
     }
-    return process.exitStatus() == QProcess::NormalExit;
+    return process.error() != QProcess::FailedToStart &&
+           process.exitStatus() == QProcess::NormalExit;
 }
 
 } // namespace
