@@ -13,13 +13,17 @@
 # gives its CPU time per probe (the program's threads from the scheduler's
 # count, ping's user + system time), which the load blurs less than rates;
 # their medians are printed beside the ratios.
+# Every round also times korvalen-cli (-q -n, the same runs and target, its
+# user + system time for the CPU) between the window and ping, so the shell
+# program's ratio stands beside the window's (goal: at least 0.95); its
+# system calls per main probe at full speed are counted too.
 # With KORVALEN_BEFORE set to another build of the program, every IPv4 round
 # runs that build's window first, then this one's, then ping -f: only such
 # interleaved rounds compare two builds on a shared machine (the IPv6 rounds
 # interleave the same way). DETAILS=1 opens the Hop details (End and Enter on
 # the table; it lands on hop 1) in a trace of its own before the measured ones;
 # the dialog stays open, on that hop, through every measured trace.
-# usage: [KORVALEN_BEFORE=PATH] [DETAILS=1] bench/probe-rate.sh [RUNS [REPEATS]]   (root; scripts/build first)
+# usage: [KORVALEN_BEFORE=PATH] [DETAILS=1] [CLI=PATH] bench/probe-rate.sh [RUNS [REPEATS]]   (root; scripts/build first)
 set -euo pipefail
 export KV_PREFIX=kv-bn-pr- KV_DELAY_MS=0
 source "$(dirname "$0")/lib.sh"
@@ -28,7 +32,8 @@ REPEATS=${2:-3}
 DST=10.77.4.2 # three hops, kernel forwarding only
 DST6=2001:db8:77:4::2
 PROBES=$((RUNS * 3))
-require "$KORVALEN" "$BURST"
+CLI=${CLI:-$BUILD/korvalen-cli}
+require "$KORVALEN" "$CLI" "$BURST"
 [ -z "${KORVALEN_BEFORE:-}" ] || require "$KORVALEN_BEFORE"
 bed_up
 OUT=$(mktemp -d)
@@ -80,6 +85,15 @@ ping_burst() {
     wait_burst "$OUT/theirs"
     CPU=$(awk -v n="$PROBES" '{ printf "%.2f", ($1 + $2) * 1e6 / n }' <<<"$t")
 }
+# cli_burst TARGET: korvalen-cli in src, timed as ping is; RATE, and CPU in us
+# per probe
+cli_burst() {
+    local t
+    watch_burst "$PROBES" "$OUT/cli"
+    t=$( { TIMEFORMAT='%U %S'; time ip netns exec "${KV_PREFIX}src" "$CLI" -q -n -c "$RUNS" -W 1 "$1" >/dev/null; } 2>&1)
+    wait_burst "$OUT/cli"
+    CPU=$(awk -v n="$PROBES" '{ printf "%.2f", ($1 + $2) * 1e6 / n }' <<<"$t")
+}
 # window PROGRAM: the window of that build, Max runs set
 window() {
     stop_korvalen
@@ -94,6 +108,7 @@ median_of() { printf '%s\n' "$@" | median; }
 rounds() {
     local label=$1 target=$2 ping="ping ${3:+$3 }-f"
     local ratios=() befores=() cpus=() ping_cpus=() rep ours ours_cpu theirs ratio before before_cpu
+    local cli_ratios=() cli_cpus=() cli cli_cpu cli_ratio
     shift 2
     for rep in $(seq "$REPEATS"); do
         if [ -n "${KORVALEN_BEFORE:-}" ]; then
@@ -104,26 +119,32 @@ rounds() {
         fi
         ours_burst "$target"
         ours=$RATE ours_cpu=$CPU
+        cli_burst "$target"
+        cli=$RATE cli_cpu=$CPU
         ping_burst "$@" "$target"
         theirs=$RATE
-        cpus+=("$ours_cpu") ping_cpus+=("$CPU")
+        cpus+=("$ours_cpu") ping_cpus+=("$CPU") cli_cpus+=("$cli_cpu")
         ratio=$(calc '"%.3f", '"$ours / $theirs")
         ratios+=("$ratio")
+        cli_ratio=$(calc '"%.3f", '"$cli / $theirs")
+        cli_ratios+=("$cli_ratio")
         if [ -n "${KORVALEN_BEFORE:-}" ]; then
             befores+=("$(calc '"%.3f", '"$before / $theirs")")
             echo "  ${label}round $rep: before $before probes/s ($before_cpu us CPU each), program $ours ($ours_cpu us), $ping $theirs ($CPU us), ratio $ratio"
         else
             echo "  ${label}round $rep: program $ours probes/s ($ours_cpu us CPU each), $ping $theirs probes/s ($CPU us), ratio $ratio"
         fi
+        echo "  ${label}round $rep: korvalen-cli $cli probes/s ($cli_cpu us CPU each), ratio $cli_ratio"
     done
     MEDIAN=$(median_of "${ratios[@]}")
-    CPU_MEDIANS="program $(median_of "${cpus[@]}") us, $ping $(median_of "${ping_cpus[@]}") us"
+    CLI_MEDIAN=$(median_of "${cli_ratios[@]}")
+    CPU_MEDIANS="program $(median_of "${cpus[@]}") us, korvalen-cli $(median_of "${cli_cpus[@]}") us, $ping $(median_of "${ping_cpus[@]}") us"
     [ -z "${KORVALEN_BEFORE:-}" ] || BEFORE_MEDIAN=$(median_of "${befores[@]}")
 }
 rounds "" "$DST"
-RATIO4=$MEDIAN BEFORE4=${BEFORE_MEDIAN:-} CPU4=$CPU_MEDIANS
+RATIO4=$MEDIAN BEFORE4=${BEFORE_MEDIAN:-} CPU4=$CPU_MEDIANS CLI4=$CLI_MEDIAN
 rounds "IPv6 " "$DST6" -6
-RATIO6=$MEDIAN BEFORE6=${BEFORE_MEDIAN:-} CPU6=$CPU_MEDIANS
+RATIO6=$MEDIAN BEFORE6=${BEFORE_MEDIAN:-} CPU6=$CPU_MEDIANS CLI6=$CLI_MEDIAN
 sleep 0.5
 # traced_burst COMMAND...: one more trace by the window while COMMAND (a
 # tracer given the program's pid last) counts its calls
@@ -149,9 +170,11 @@ full_speed_calls() {
     command -v perf >/dev/null || return 0
     [ -d /sys/kernel/tracing/events ] || mount -t tracefs nodev /sys/kernel/tracing 2>/dev/null || return 0
     traced_burst perf stat -x, -e raw_syscalls:sys_enter -o "$OUT/ours.perf" -p
+    on_src perf stat -x, -e raw_syscalls:sys_enter -o "$OUT/cli.perf" "$CLI" -q -n -c "$RUNS" -W 1 "$DST" >/dev/null
     on_src perf stat -x, -e raw_syscalls:sys_enter -o "$OUT/theirs.perf" ping -f -q -c "$PROBES" "$DST" >/dev/null
     count() { awk -F, '/raw_syscalls/ { print $1 }' "$1"; }
-    echo "system calls per main probe at full speed (perf): program $(calc '"%.2f", '"$(count "$OUT/ours.perf") / $PROBES"), ping -f $(calc '"%.2f", '"$(count "$OUT/theirs.perf") / $PROBES")"
+    per_probe() { calc '"%.2f", '"$(count "$1") / $PROBES"; }
+    echo "system calls per main probe at full speed (perf): program $(per_probe "$OUT/ours.perf"), korvalen-cli $(per_probe "$OUT/cli.perf"), ping -f $(per_probe "$OUT/theirs.perf")"
 }
 full_speed_calls
 echo "system calls per main probe: program $(calc '"%.2f", '"$(calls "$OUT/ours.strace") / $PROBES"), ping -f $(calc '"%.2f", '"$(calls "$OUT/theirs.strace") / $PROBES")"
@@ -160,7 +183,9 @@ echo "  program: $(awk 'NR > 2 && $NF != "total" && $1 !~ /^-/ { printf "%s %s  
     echo "IPv6 median ratio before / ping -6 -f: $BEFORE6"
 echo "IPv6 CPU a probe, medians: $CPU6"
 echo "IPv6 median ratio program / ping -6 -f: $RATIO6 (goal: at least 0.9)"
+echo "IPv6 median ratio korvalen-cli / ping -6 -f: $CLI6 (goal: at least 0.95)"
 [ -z "${KORVALEN_BEFORE:-}" ] ||
     echo "median ratio before / ping -f: $BEFORE4"
 echo "CPU a probe, medians: $CPU4"
+echo "median ratio korvalen-cli / ping -f: $CLI4 (goal: at least 0.95)"
 echo "median ratio program / ping -f: $RATIO4 (goal: at least 0.9)"
