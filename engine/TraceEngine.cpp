@@ -9,6 +9,7 @@
 #include "net/EchoService.h"
 #include "net/Module1.h"
 #include "net/Resolver.h"
+#include "net/SendStamps.h"
 #include "net/Sockets.h"
 
 namespace {
@@ -151,14 +152,24 @@ void TraceEngine::runLoop(const IpAddress &targetAddr)
     runsStart_ = std::chrono::steady_clock::now();
     runsStartedAt_ = std::chrono::system_clock::now();
     rows_.history.expectRuns(settings.optMaxRuns);
+    echo_.setLongWaitHook([this] {
+        if (!windowGone())
+            settlePending();
+    });
     for (int32_t run = 0; goOn && tracing && run < settings.optMaxRuns; ++run) {
         curHop = 0;
-        rows_.history.beginRun(run + 1);
+        run_ = run + 1;
+        rows_.history.beginRun(run_);
         IpAddress lastReplyAddr;
         while (goOn && tracing && curHop < settings.optMaxHops && lastReplyAddr != targetAddr)
             goOn = probeHop(targetAddr, lastReplyAddr);
         rows_.history.endRun();
     }
+    echo_.setLongWaitHook({});
+    if (windowGone())
+        pending_.clear();
+    else
+        settlePending();
 }
 
 // One hop's main probe and, for an answer, its MTU search. False when the
@@ -178,7 +189,6 @@ bool TraceEngine::probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr
     }
     const IpOptionInformation options{static_cast<uint8_t>(hop),
                                       static_cast<uint8_t>(settings.optTos), 0};
-    ++stats.hopSent[idx(hop)];
     IcmpEchoReply reply;
     const std::optional<uint32_t> count =
         sendProbe(*handle, targetAddr, settings.optPacketSize, options, reply);
@@ -196,16 +206,17 @@ bool TraceEngine::probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr
     }
     lastReplyAddr = reply.address;
     writeProbe(hop, targetAddr, &reply);
-    if (!gone_ && settings.optFindMtu)
+    if (!gone_ && settings.optFindMtu) {
+        settlePending(); // the search writes into the row its main probe made
         mtu_.findPathMtu(hop, reply.address, *handle, reply);
+    }
     return !gone_;
 }
 
 // Nothing left the machine, so nothing was lost on the way: the probe is not
 // counted, and every later one would fail alike until the network is back.
-bool TraceEngine::refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sendErrno)
+bool TraceEngine::refuseUnsent(int16_t, const IpAddress &targetAddr, int sendErrno)
 {
-    --stats.hopSent[idx(hop)];
     ops_.messageBox(notSentText(targetAddr.text(), sendErrno), MessageIcon::exclamation);
     return false;
 }
@@ -216,25 +227,68 @@ bool TraceEngine::refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sen
 bool TraceEngine::waitOutUnsent(int16_t hop, const IpAddress &targetAddr)
 {
     writeProbe(hop, targetAddr, nullptr);
+    settlePending();
     echo_.waitIdle(timeoutMs(), [this] { return tracing && !windowGone(); });
     return !windowGone();
 }
 
 // A main probe's outcome in its hop's row and its hop's history; reply is null
-// for a time-out.
+// for a time-out. It waits while its time waits for the send stamp, or while
+// an earlier probe's outcome does.
 void TraceEngine::writeProbe(int16_t hop, const IpAddress &targetAddr, const IcmpEchoReply *reply)
 {
     const auto sent = std::chrono::duration_cast<std::chrono::microseconds>(sentAt_ - runsStart_);
-    const auto sentUs = static_cast<uint64_t>(std::max<int64_t>(sent.count(), 0));
-    if (!reply) {
-        rows_.handleRow(hop, false, {}, 0);
-        rows_.history.addLoss(hop, sentUs);
+    PendingProbe probe{hop, run_, static_cast<uint64_t>(std::max<int64_t>(sent.count(), 0)),
+                       reply != nullptr, reply && reply->address == targetAddr,
+                       reply ? *reply : IcmpEchoReply{}};
+    if (pending_.empty() && !probe.reply.pendingStamp) {
+        writeNow(probe);
         return;
     }
+    if (pending_.empty())
+        pendingSince_ = sentAt_;
+    pending_.push_back(std::move(probe));
+    if (pending_.size() >= pendingBatch || sentAt_ - pendingSince_ >= pendingAge)
+        settlePending();
+}
+
+void TraceEngine::writeNow(PendingProbe &probe)
+{
+    const int16_t hop = probe.hop;
+    ++stats.hopSent[idx(hop)];
+    if (!probe.answered) {
+        rows_.handleRow(hop, false, {}, 0);
+        rows_.history.addLoss(hop, probe.sentUs);
+        return;
+    }
+    const IcmpEchoReply &reply = probe.reply;
     const int32_t entry =
-        rows_.handleRow(hop, true, reply->address, static_cast<int32_t>(reply->roundTripTime));
-    rows_.history.addReply(hop, sentUs, entry, reply->roundTripTime, reply->roundTripUs,
-                           reply->address == targetAddr, reply->ttl);
+        rows_.handleRow(hop, true, reply.address, static_cast<int32_t>(reply.roundTripTime));
+    rows_.history.addReply(hop, probe.sentUs, entry, reply.roundTripTime, reply.roundTripUs,
+                           probe.fromTarget, reply.ttl);
+}
+
+// The first reply's stamp reads the batch from the socket; each probe is
+// written into the run it was sent in, and the run going on is open again after.
+void TraceEngine::settlePending()
+{
+    if (pending_.empty() || settling_) // a name look-up of a write yields to the window
+        return;
+    settling_ = true;
+    ProbeHistory &history = rows_.history;
+    const int32_t open = history.openRun();
+    for (PendingProbe &probe : pending_) {
+        settleSendStamp(probe.reply);
+        if (history.openRun() != probe.run)
+            history.beginRun(probe.run);
+        writeNow(probe);
+    }
+    pending_.clear();
+    if (open == 0)
+        history.endRun();
+    else if (history.openRun() != open)
+        history.beginRun(open);
+    settling_ = false;
 }
 
 std::optional<uint32_t> TraceEngine::sendProbe(EchoHandle &handle, const IpAddress &address,

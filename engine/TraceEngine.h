@@ -11,14 +11,11 @@
 #include "engine/HopTable.h"
 #include "engine/PathMtuSearch.h"
 #include "engine/TraceSettings.h"
+#include "net/EchoService.h"
 #include "net/IpAddress.h"
 
-class EchoHandle;
-class EchoService;
 class Resolver;
 class WindowOps;
-struct IcmpEchoReply;
-struct IpOptionInformation;
 
 // The trace: the Start/Stop button's handler with its run and hop loops and
 // the target's look-ups; the hop rows and the MTU search are its parts. It
@@ -79,7 +76,19 @@ private:
     bool probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr);
     bool refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sendErrno);
     bool waitOutUnsent(int16_t hop, const IpAddress &targetAddr);
+    // A main probe's outcome waiting to be written, because its reply (or an
+    // earlier one: the order holds) waits for the kernel's send stamp.
+    struct PendingProbe {
+        int16_t hop = 0;
+        int32_t run = 0;
+        uint64_t sentUs = 0;
+        bool answered = false;
+        bool fromTarget = false;
+        IcmpEchoReply reply;
+    };
     void writeProbe(int16_t hop, const IpAddress &targetAddr, const IcmpEchoReply *reply);
+    void writeNow(PendingProbe &probe);
+    void settlePending();
     // The reply count of one probe of size bytes, headers included, sent after
     // yielding to the window; empty when the window started closing.
     std::optional<uint32_t> sendProbe(EchoHandle &handle, const IpAddress &address, int16_t size,
@@ -96,6 +105,15 @@ private:
     PathMtuSearch mtu_;
     bool gone_ = false;            // the window closed during this trace
     bool firstProbe_ = false;      // no main probe of this trace has been sent yet
+    int32_t run_ = 0;              // the run going on, 1-based
+    // Written together once their send stamps are read: at most a batch, and
+    // none later than the window's own refresh (or the end of the runs, a
+    // path MTU search, a long wait) would show it.
+    static constexpr size_t pendingBatch = 64;
+    static constexpr std::chrono::milliseconds pendingAge{50};
+    std::vector<PendingProbe> pending_;
+    std::chrono::steady_clock::time_point pendingSince_;
+    bool settling_ = false;
     // The history's clock: the first run's start, and the last probe's send.
     std::chrono::steady_clock::time_point runsStart_;
     std::chrono::steady_clock::time_point sentAt_;
