@@ -112,7 +112,7 @@ std::optional<SocketEchoHandle::Match> DatagramEchoHandle::receive(const IpAddre
 std::optional<SocketEchoHandle::Match>
 DatagramEchoHandle::readErrorQueue(const IpAddress &destination, uint16_t sequence)
 {
-    for (int i = 0; i < maxReadsPerWake; i += errorBatch) {
+    for (int i = 0; i < mostErrorBatches; ++i) {
         const ErrorEntries read = readErrors();
         for (int j = 0; j < read.count; ++j) {
             if (auto answer = family().parseErrorQueueEntry(read.entries[static_cast<size_t>(j)],

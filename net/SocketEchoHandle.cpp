@@ -188,11 +188,9 @@ SocketEchoHandle::ErrorEntries SocketEchoHandle::readErrors()
     return read;
 }
 
-// A full receive buffer holds a few hundred stamps: a few batches at most.
 void SocketEchoHandle::readSendStamps()
 {
-    constexpr int mostBatches = 8;
-    for (int i = 0; i < mostBatches; ++i) {
+    for (int i = 0; i < mostErrorBatches; ++i) {
         if (!readErrors().more)
             return;
     }

@@ -62,6 +62,8 @@ protected:
     // send's and on a datagram socket a router's answer behind them come in
     // one, and one short of full tells that the queue is empty.
     static constexpr int errorBatch = SendStamps::batch + 2;
+    // A full receive buffer holds a few hundred stamps: a few batches at most.
+    static constexpr int mostErrorBatches = 8;
     // What one read of the error queue brought besides send stamps (those are
     // recorded), and whether the queue may hold more.
     struct ErrorEntries {
