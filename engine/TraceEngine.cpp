@@ -11,6 +11,7 @@
 #include "net/EchoService.h"
 #include "net/Module1.h"
 #include "net/Resolver.h"
+#include "net/SendStamps.h"
 #include "net/Sockets.h"
 
 namespace {
@@ -85,8 +86,11 @@ void TraceEngine::stopClick()
     ops_->setCommand1Enabled(false);
     tracing = false;
     resolver_->abandonForward();
-    if (observer_)
-        observer_->stopPressed(rows_.history.openRun());
+    if (!observer_)
+        return;
+    heldStop_ = true;
+    settlePending();
+    reportHeld();
 }
 
 void TraceEngine::startClick()
@@ -133,6 +137,9 @@ bool TraceEngine::settingsRefused()
 void TraceEngine::clearForStart()
 {
     runsStartedAt_.reset();
+    run_ = 0;
+    heldRunEnds_.clear();
+    heldStop_ = false;
     rows_.resetResults();
     stats.reset();
 }
@@ -185,9 +192,14 @@ void TraceEngine::runLoop(const IpAddress &targetAddr)
     if (observer_)
         observer_->runsStarted(*runsStartedAt_);
     rows_.history.expectRuns(settings.optMaxRuns);
+    echo_->setLongWaitHook([this] {
+        if (!windowGone())
+            settlePending();
+    });
     for (int32_t run = 0; goOn && tracing && run < settings.optMaxRuns; ++run) {
         curHop = 0;
-        rows_.history.beginRun(run + 1);
+        run_ = run + 1;
+        rows_.history.beginRun(run_);
         IpAddress lastReplyAddr;
         while (goOn && tracing && curHop < settings.optMaxHops && lastReplyAddr != targetAddr)
             goOn = probeHop(targetAddr, lastReplyAddr);
@@ -196,9 +208,20 @@ void TraceEngine::runLoop(const IpAddress &targetAddr)
             rows_.history.endRun();
         else
             rows_.history.cutRun();
-        if (observer_)
-            observer_->runEnded(run + 1);
+        if (observer_) {
+            heldRunEnds_.push_back(run + 1);
+            reportHeld();
+        }
     }
+    echo_->setLongWaitHook({});
+    if (windowGone()) {
+        // A closing window gets no more calls, nor do its rows: what waited
+        // for its stamps goes, and with it the ends of its runs.
+        pending_.clear();
+        heldRunEnds_.clear();
+    }
+    settlePending();
+    reportHeld();
 }
 
 // One hop's main probe and, for an answer, its MTU search. False when the
@@ -218,7 +241,6 @@ bool TraceEngine::probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr
     }
     const IpOptionInformation options{static_cast<uint8_t>(hop),
                                       static_cast<uint8_t>(settings.optTos), 0};
-    ++stats.hopSent[idx(hop)];
     IcmpEchoReply reply;
     const std::optional<uint32_t> count =
         sendProbe(*handle, targetAddr, settings.optPacketSize, options, reply);
@@ -227,53 +249,126 @@ bool TraceEngine::probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr
     const bool first = std::exchange(firstProbe_, false);
     if (reply.status == IpStatus::notSent) {
         if (first)
-            return refuseUnsent(hop, targetAddr, reply.sendErrno);
-        return waitOutUnsent(hop, targetAddr);
+            return refuseUnsent(hop, targetAddr, reply);
+        return waitOutUnsent(hop, targetAddr, reply);
     }
     if (*count < 1) {
-        writeProbe(hop, targetAddr, nullptr);
+        writeProbe(hop, targetAddr, reply, false);
         return true;
     }
     lastReplyAddr = reply.address;
-    writeProbe(hop, targetAddr, &reply);
-    if (!gone_ && settings.optFindMtu)
+    writeProbe(hop, targetAddr, reply, true);
+    if (!gone_ && settings.optFindMtu) {
+        settlePending(); // the search writes into the row its main probe made
         mtu_.findPathMtu(hop, reply.address, *handle, reply);
+    }
     return !gone_;
 }
 
 // Nothing left the machine, so nothing was lost on the way: the probe is not
 // counted, and every later one would fail alike until the network is back.
-bool TraceEngine::refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sendErrno)
+bool TraceEngine::refuseUnsent(int16_t hop, const IpAddress &targetAddr, const IcmpEchoReply &reply)
 {
-    --stats.hopSent[idx(hop)];
-    ops_->messageBox(notSentText(targetAddr.text(), sendErrno), MessageIcon::exclamation);
+    recordProbe({hop, run_, sentUs_, false, false, reply});
+    ops_->messageBox(notSentText(targetAddr.text(), reply.sendErrno), MessageIcon::exclamation);
     return false;
 }
 
 // An outage in the middle of a trace (a dropped link, a route withdrawn) costs
 // the probes of its length, not the rest of the trace: the probe counts as
 // lost and takes its whole time-out, and Stop or Quit ends that wait at once.
-bool TraceEngine::waitOutUnsent(int16_t hop, const IpAddress &targetAddr)
+bool TraceEngine::waitOutUnsent(int16_t hop, const IpAddress &targetAddr,
+                                const IcmpEchoReply &reply)
 {
-    writeProbe(hop, targetAddr, nullptr);
+    writeProbe(hop, targetAddr, reply, false);
+    settlePending();
     echo_->waitIdle(timeoutMs(), [this] { return tracing && !windowGone(); });
     return !windowGone();
 }
 
-// A main probe's outcome in its hop's row and its hop's history; reply is null
-// for a time-out.
-void TraceEngine::writeProbe(int16_t hop, const IpAddress &targetAddr, const IcmpEchoReply *reply)
+// A main probe's outcome in its hop's row and its hop's history; answered is
+// false for a time-out. It waits while its time waits for the send stamp, or
+// while an earlier probe's outcome does.
+void TraceEngine::writeProbe(int16_t hop, const IpAddress &targetAddr, const IcmpEchoReply &reply,
+                             bool answered)
 {
-    const uint64_t sentUs = sentUs_;
-    if (!reply) {
-        rows_.handleRow(hop, false, {}, 0);
-        rows_.history.addLoss(hop, sentUs);
+    PendingProbe probe{hop, run_, sentUs_, answered, answered && reply.address == targetAddr,
+                       reply};
+    if (pending_.empty() && !probe.reply.pendingStamp) {
+        writeNow(probe);
         return;
     }
+    if (pending_.empty())
+        pendingSinceUs_ = sentUs_;
+    pending_.push_back(std::move(probe));
+    if (pending_.size() >= pendingBatch || sentUs_ - pendingSinceUs_ >= pendingAgeUs)
+        settlePending();
+}
+
+void TraceEngine::writeNow(PendingProbe &probe)
+{
+    const int16_t hop = probe.hop;
+    recordProbe(probe);
+    ++stats.hopSent[idx(hop)];
+    if (!probe.answered) {
+        rows_.handleRow(hop, false, {}, 0);
+        rows_.history.addLoss(hop, probe.sentUs);
+        return;
+    }
+    const IcmpEchoReply &reply = probe.reply;
     const int32_t entry =
-        rows_.handleRow(hop, true, reply->address, static_cast<int32_t>(reply->roundTripTime));
-    rows_.history.addReply(hop, sentUs, entry, reply->roundTripTime, reply->roundTripUs,
-                           reply->address == targetAddr, reply->ttl);
+        rows_.handleRow(hop, true, reply.address, static_cast<int32_t>(reply.roundTripTime));
+    rows_.history.addReply(hop, probe.sentUs, entry, reply.roundTripTime, reply.roundTripUs,
+                           probe.fromTarget, reply.ttl);
+}
+
+// The first reply's stamp reads the batch from the socket; each probe is
+// written into the run it was sent in, and the run going on is open again after.
+void TraceEngine::settlePending()
+{
+    if (pending_.empty() || settling_) // a name look-up of a write yields to the window
+        return;
+    settling_ = true;
+    ProbeHistory &history = rows_.history;
+    const int32_t open = history.openRun();
+    for (PendingProbe &probe : pending_) {
+        settleSendStamp(probe.reply);
+        if (observer_)
+            while (!heldRunEnds_.empty() && heldRunEnds_.front() < probe.run) {
+                observer_->runEnded(heldRunEnds_.front());
+                heldRunEnds_.erase(heldRunEnds_.begin());
+            }
+        if (history.openRun() != probe.run)
+            history.beginRun(probe.run);
+        writeNow(probe);
+    }
+    pending_.clear();
+    if (open == 0)
+        history.endRun();
+    else if (history.openRun() != open)
+        history.beginRun(open);
+    settling_ = false;
+    reportHeld();
+}
+
+// What a replay of the saved trace asks for in its place: the main probe as it
+// is written, with the time its send stamp gave.
+void TraceEngine::recordProbe(const PendingProbe &probe)
+{
+    if (observer_)
+        observer_->probe({probe.run, probe.hop, false, settings.optPacketSize, probe.sentUs,
+                          probe.reply});
+}
+
+void TraceEngine::reportHeld()
+{
+    if (!observer_ || settling_ || !pending_.empty())
+        return;
+    for (const int32_t run : heldRunEnds_)
+        observer_->runEnded(run);
+    heldRunEnds_.clear();
+    if (std::exchange(heldStop_, false))
+        observer_->stopPressed(run_);
 }
 
 std::optional<uint32_t> TraceEngine::sendProbe(EchoHandle &handle, const IpAddress &address,
@@ -290,9 +385,9 @@ std::optional<uint32_t> TraceEngine::sendProbe(EchoHandle &handle, const IpAddre
     const uint32_t count = handle.sendEcho(address, payload, options, reply, timeoutMs());
     if (windowGone())
         return std::nullopt;
-    if (observer_)
-        observer_->probe(
-            {rows_.history.openRun(), curHop, options.flags != 0, size, sentUs_, reply});
+    // A main probe is told of as it is written (its stamp may come later).
+    if (observer_ && options.flags != 0)
+        observer_->probe({rows_.history.openRun(), curHop, true, size, sentUs_, reply});
     return count;
 }
 

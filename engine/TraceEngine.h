@@ -12,15 +12,12 @@
 #include "engine/HopTable.h"
 #include "engine/PathMtuSearch.h"
 #include "engine/TraceSettings.h"
+#include "net/EchoService.h"
 #include "net/IpAddress.h"
 
-class EchoHandle;
-class EchoService;
 class Resolver;
 class TraceObserver;
 class WindowOps;
-struct IcmpEchoReply;
-struct IpOptionInformation;
 
 // The trace: the Start/Stop button's handler with its run and hop loops and
 // the target's look-ups; the hop rows and the MTU search are its parts. It
@@ -93,9 +90,24 @@ private:
     bool refuseTarget(const std::string &dotted, IpAddress &targetAddr);
     void runLoop(const IpAddress &targetAddr);
     bool probeHop(const IpAddress &targetAddr, IpAddress &lastReplyAddr);
-    bool refuseUnsent(int16_t hop, const IpAddress &targetAddr, int sendErrno);
-    bool waitOutUnsent(int16_t hop, const IpAddress &targetAddr);
-    void writeProbe(int16_t hop, const IpAddress &targetAddr, const IcmpEchoReply *reply);
+    bool refuseUnsent(int16_t hop, const IpAddress &targetAddr, const IcmpEchoReply &reply);
+    bool waitOutUnsent(int16_t hop, const IpAddress &targetAddr, const IcmpEchoReply &reply);
+    // A main probe's outcome waiting to be written, because its reply (or an
+    // earlier one: the order holds) waits for the kernel's send stamp.
+    struct PendingProbe {
+        int16_t hop = 0;
+        int32_t run = 0;
+        uint64_t sentUs = 0;
+        bool answered = false;
+        bool fromTarget = false;
+        IcmpEchoReply reply;
+    };
+    void writeProbe(int16_t hop, const IpAddress &targetAddr, const IcmpEchoReply &reply,
+                    bool answered);
+    void writeNow(PendingProbe &probe);
+    void settlePending();
+    void recordProbe(const PendingProbe &probe);
+    void reportHeld();
     // The reply count of one probe of size bytes, headers included, sent after
     // yielding to the window; empty when the window started closing.
     std::optional<uint32_t> sendProbe(EchoHandle &handle, const IpAddress &address, int16_t size,
@@ -118,6 +130,19 @@ private:
     PathMtuSearch mtu_;
     bool gone_ = false;            // the window closed during this trace
     bool firstProbe_ = false;      // no main probe of this trace has been sent yet
+    int32_t run_ = 0;              // the run going on, 1-based
+    // Written together once their send stamps are read: at most a batch, and
+    // none later than the window's own refresh (or the end of the runs, a
+    // path MTU search, a long wait) would show it.
+    static constexpr size_t pendingBatch = 64;
+    static constexpr uint64_t pendingAgeUs = 50000;
+    std::vector<PendingProbe> pending_;
+    uint64_t pendingSinceUs_ = 0;
+    bool settling_ = false;
+    // The observer hears of the end of a run and of a press of Stop only once
+    // every probe sent before is written, as if each had been written at once.
+    std::vector<int32_t> heldRunEnds_;
+    bool heldStop_ = false;
     // The history's clock: the first run's start.
     std::chrono::steady_clock::time_point runsStart_;
     uint64_t sentUs_ = 0;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,9 +47,8 @@ DatagramPacket::Received received(std::span<const uint8_t> data, const msghdr &m
 
 } // namespace
 
-std::unique_ptr<DatagramEchoHandle>
-DatagramEchoHandle::open(const EchoFamily &family,
-                         std::shared_ptr<const EchoService::IdleHook> idleHook)
+std::unique_ptr<DatagramEchoHandle> DatagramEchoHandle::open(const EchoFamily &family,
+                                                              std::shared_ptr<const Hooks> hooks)
 {
     const int fd = openSocket(family);
     if (fd < 0)
@@ -59,41 +57,62 @@ DatagramEchoHandle::open(const EchoFamily &family,
         closeKeepingErrno(fd);
         return nullptr;
     }
-    return std::make_unique<DatagramEchoHandle>(family, fd, 0, std::move(idleHook));
+    return std::make_unique<DatagramEchoHandle>(family, fd, 0, std::move(hooks));
 }
 
 void DatagramEchoHandle::discardStale()
 {
-    // Draining the error queue also clears the socket error it set; a plain
-    // read fails once while an error is pending, hence the bounded loops.
-    for (int i = 0; i < maxReadsPerWake; ++i) {
-        if (recv(fd(), buffer().data(), buffer().size(), MSG_ERRQUEUE | MSG_DONTWAIT) < 0
-            && errno == EAGAIN)
-            break;
-    }
+    // Draining the error queue also clears the socket error it set (its send
+    // stamps are kept); a plain read fails once while an error is pending,
+    // hence the bounded loop.
+    readSendStamps();
     for (int i = 0; i < maxReadsPerWake; ++i) {
         if (recv(fd(), buffer().data(), buffer().size(), MSG_DONTWAIT) < 0 && errno == EAGAIN)
             break;
     }
 }
 
-std::optional<SocketEchoHandle::Match>
-DatagramEchoHandle::readReady(short revents, const IpAddress &destination, uint16_t sequence)
+std::optional<SocketEchoHandle::Match> DatagramEchoHandle::readQueued(const IpAddress &destination,
+                                                                      uint16_t sequence)
 {
-    if (revents & POLLERR) {
+    if (auto match = readErrorQueue(destination, sequence))
+        return match;
+    return readReplies(sequence);
+}
+
+// A router's ICMP error sets the socket error, which ends the blocking read
+// of echo replies; the error itself waits on the error queue.
+std::optional<SocketEchoHandle::Match> DatagramEchoHandle::receive(const IpAddress &destination,
+                                                                   uint16_t sequence, bool first,
+                                                                   bool &interrupted)
+{
+    bool &byError = answeredByError_[ttl()];
+    if (first && byError) {
         if (auto match = readErrorQueue(destination, sequence))
             return match;
     }
-    if (revents & POLLIN)
-        return readReplies(sequence);
-    return std::nullopt;
+    bool failed = false;
+    if (auto match = readReply(0, sequence, failed)) {
+        byError = false;
+        return match;
+    }
+    if (!failed || errno == EAGAIN)
+        return std::nullopt;
+    if (errno == EINTR) {
+        interrupted = true;
+        return std::nullopt;
+    }
+    auto match = readErrorQueue(destination, sequence);
+    if (match)
+        byError = true;
+    return match;
 }
 
 // An ICMP error quoting our echo header; the responding router is the offender.
 std::optional<SocketEchoHandle::Match>
 DatagramEchoHandle::readErrorQueue(const IpAddress &destination, uint16_t sequence)
 {
-    for (int i = 0; i < maxReadsPerWake; i += errorBatch) {
+    for (int i = 0; i < mostErrorBatches; ++i) {
         const ErrorEntries read = readErrors();
         for (int j = 0; j < read.count; ++j) {
             if (auto answer = family().parseErrorQueueEntry(read.entries[static_cast<size_t>(j)],
@@ -109,21 +128,32 @@ DatagramEchoHandle::readErrorQueue(const IpAddress &destination, uint16_t sequen
 // Echo replies of our id; the replying address is the message's source.
 std::optional<SocketEchoHandle::Match> DatagramEchoHandle::readReplies(uint16_t sequence)
 {
-    alignas(cmsghdr) char controlBuffer[256]; // hop count and both receive stamps
     for (int i = 0; i < maxReadsPerWake; ++i) {
-        iovec data{buffer().data(), buffer().size()};
-        sockaddr_storage from{};
-        msghdr message{&from, sizeof from, &data, 1, controlBuffer, sizeof controlBuffer, 0};
-        const ssize_t length = recvmsg(fd(), &message, MSG_DONTWAIT);
-        if (length < 0) {
-            // A queued error makes a plain read fail once; the queue holds it.
-            if (errno == EAGAIN || errno == EINTR)
-                return std::nullopt;
-            continue;
-        }
-        const auto receivedAt = Clock::now();
-        if (auto answer = family().parseDatagramReply(received(buffer(), message, length), sequence))
-            return Match{*answer, receivedAt};
+        bool failed = false;
+        if (auto match = readReply(MSG_DONTWAIT, sequence, failed))
+            return match;
+        // A queued error makes a plain read fail once; the queue holds it.
+        if (failed && (errno == EAGAIN || errno == EINTR))
+            return std::nullopt;
     }
+    return std::nullopt;
+}
+
+// One read; failed, with errno, when it read nothing.
+std::optional<SocketEchoHandle::Match> DatagramEchoHandle::readReply(int flags, uint16_t sequence,
+                                                                     bool &failed)
+{
+    alignas(cmsghdr) char controlBuffer[256]; // hop count and both receive stamps
+    iovec data{buffer().data(), buffer().size()};
+    sockaddr_storage from{};
+    msghdr message{&from, sizeof from, &data, 1, controlBuffer, sizeof controlBuffer, 0};
+    const ssize_t length = recvmsg(fd(), &message, flags);
+    if (length < 0) {
+        failed = true;
+        return std::nullopt;
+    }
+    const auto receivedAt = Clock::now();
+    if (auto answer = family().parseDatagramReply(received(buffer(), message, length), sequence))
+        return Match{*answer, receivedAt};
     return std::nullopt;
 }

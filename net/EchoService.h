@@ -2,6 +2,7 @@
 
 #include "net/IpAddress.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,6 +41,19 @@ struct IpOptionInformation {
     uint8_t flags = 0;
 };
 
+class SendStamps;
+
+// A reply whose time waits for the kernel's stamp of its send, which the
+// socket left queued (see SendStamps): the stamp's number and what the time
+// is worked out from once it is read.
+struct PendingSendStamp {
+    std::shared_ptr<SendStamps> stamps;
+    uint32_t key = 0;
+    std::chrono::nanoseconds sentReal{}; // the real-time clock read before the send
+    std::chrono::nanoseconds arrival{};  // the kernel's receive stamp of the answer
+    std::chrono::nanoseconds timeout{};
+};
+
 // What one echo request produced. On a time-out replyCount is 0 and status
 // still reads reqTimedOut.
 struct IcmpEchoReply {
@@ -53,6 +67,10 @@ struct IcmpEchoReply {
     std::optional<uint32_t> roundTripUs;
     uint8_t ttl = 0;            // TTL (hop limit) of the reply as it arrived
     int sendErrno = 0;          // with status notSent: the errno of the refused send
+    // Set while the kernel's send stamp has not been read: roundTripTime and
+    // roundTripUs then count from the clock read before the send, a few
+    // microseconds early, until settleSendStamps() puts the stamp in.
+    std::optional<PendingSendStamp> pendingStamp;
 };
 
 // Why no handle could be opened, for the user's message.
@@ -90,6 +108,10 @@ public:
     virtual std::unique_ptr<EchoHandle> openHandle(const IpAddress &destination) = 0;
     virtual EchoOpenFailure lastOpenFailure() const = 0;
     virtual void setIdleHook(IdleHook hook) = 0;
+    // Called once in every wait that outlasts its first idle slice, before
+    // the idle hook: the trace settles the replies that waited for their
+    // send stamps then, so none of their figures waits out a long time-out.
+    virtual void setLongWaitHook(std::function<void()> hook) { (void)hook; }
     // Lets ms milliseconds pass as a request's wait does, calling the idle
     // hook; ends early when the hook abandons the wait or goOn() turns false.
     // A request that was never sent still takes its time-out this way.

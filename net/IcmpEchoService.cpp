@@ -104,15 +104,15 @@ private:
 } // namespace
 
 IcmpEchoService::IcmpEchoService(Backend backend, PrivilegedSockets privileged)
-    : backend_(backend), idleHook_(std::make_shared<IdleHook>()),
+    : backend_(backend), hooks_(std::make_shared<SocketEchoHandle::Hooks>()),
       spare_(std::make_shared<std::unique_ptr<SocketEchoHandle>>())
 {
     if (const auto raw = privileged.takeRawIcmp(); raw.fd >= 0)
         heldIpv4_ = std::make_unique<RawEchoHandle>(EchoFamily::of(IpAddress()), raw.fd, raw.id,
-                                                    idleHook_);
+                                                    hooks_);
     if (const auto raw = privileged.takeRawIcmp6(); raw.fd >= 0)
         heldIpv6_ = std::make_unique<RawEchoHandle>(EchoFamily::of(IpAddress::fromIpv6({})),
-                                                    raw.fd, raw.id, idleHook_);
+                                                    raw.fd, raw.id, hooks_);
 }
 
 // A reused socket is one that has sent before: it throws away what its
@@ -131,12 +131,12 @@ std::unique_ptr<EchoHandle> IcmpEchoService::openHandle(const IpAddress &destina
         return std::make_unique<RecycledHandle>(std::move(*spare_), spare_);
     EchoOpenFailure failure;
     if (backend_ != Backend::raw) {
-        if (auto handle = DatagramEchoHandle::open(family, idleHook_))
+        if (auto handle = DatagramEchoHandle::open(family, hooks_))
             return std::make_unique<RecycledHandle>(std::move(handle), spare_);
         failure.datagramErrno = errno;
     }
     if (backend_ != Backend::datagram) {
-        if (auto handle = RawEchoHandle::open(family, idleHook_))
+        if (auto handle = RawEchoHandle::open(family, hooks_))
             return handle;
         failure.rawErrno = errno;
     }
@@ -157,7 +157,12 @@ EchoOpenFailure IcmpEchoService::lastOpenFailure() const
 
 void IcmpEchoService::setIdleHook(IdleHook hook)
 {
-    *idleHook_ = std::move(hook);
+    hooks_->idle = std::move(hook);
+}
+
+void IcmpEchoService::setLongWaitHook(std::function<void()> hook)
+{
+    hooks_->longWait = std::move(hook);
 }
 
 // Sleeps in the slices a request's wait polls in, so the window stays as live.
@@ -168,7 +173,7 @@ void IcmpEchoService::waitIdle(uint32_t ms, const std::function<bool()> &goOn)
     for (auto now = Clock::now(); now < deadline && goOn(); now = Clock::now()) {
         std::this_thread::sleep_for(
             std::min<Clock::duration>(deadline - now, SocketEchoHandle::idleSlice));
-        if (*idleHook_ && !(*idleHook_)())
+        if (hooks_->idle && !hooks_->idle())
             return;
     }
 }

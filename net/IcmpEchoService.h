@@ -21,6 +21,7 @@ public:
     std::unique_ptr<EchoHandle> openHandle(const IpAddress &destination) override;
     EchoOpenFailure lastOpenFailure() const override;
     void setIdleHook(IdleHook hook) override;
+    void setLongWaitHook(std::function<void()> hook) override;
     void waitIdle(uint32_t ms, const std::function<bool()> &goOn) override;
     void closeSpares() override;
 
@@ -28,7 +29,7 @@ private:
     Backend backend_;
     EchoOpenFailure lastFailure_;
     // Shared with the open handles, so a hook set later reaches them too.
-    std::shared_ptr<IdleHook> idleHook_;
+    std::shared_ptr<SocketEchoHandle::Hooks> hooks_;
     // A trace opens and closes a handle for every probe; a closed handle's
     // datagram socket waits here for the next open instead of being closed,
     // which spares a socket, its set-up and a close per probe. Shared with the

@@ -9,7 +9,6 @@
 #include <linux/filter.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -99,13 +98,13 @@ int RawEchoHandle::openSocket(const EchoFamily &family, uint16_t &id)
 }
 
 std::unique_ptr<RawEchoHandle> RawEchoHandle::open(const EchoFamily &family,
-                                                   std::shared_ptr<const EchoService::IdleHook> idleHook)
+                                                   std::shared_ptr<const Hooks> hooks)
 {
     uint16_t id = 0;
     const int fd = openSocket(family, id);
     if (fd < 0)
         return nullptr;
-    return std::make_unique<RawEchoHandle>(family, fd, id, std::move(idleHook));
+    return std::make_unique<RawEchoHandle>(family, fd, id, std::move(hooks));
 }
 
 void RawEchoHandle::discardStale()
@@ -118,33 +117,54 @@ void RawEchoHandle::discardStale()
     }
 }
 
+// The error queue holds send stamps only: it is read here, at the end of an
+// idle slice or the wait, for the figures waiting on them.
+std::optional<SocketEchoHandle::Match> RawEchoHandle::readQueued(const IpAddress &destination,
+                                                                 uint16_t sequence)
+{
+    readSendStamps();
+    for (int i = 0; i < maxReadsPerWake; ++i) {
+        bool failed = false;
+        if (auto match = readPacket(MSG_DONTWAIT, destination, sequence, failed))
+            return match;
+        if (failed && (errno == EAGAIN || errno == EINTR))
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<SocketEchoHandle::Match> RawEchoHandle::receive(const IpAddress &destination,
+                                                              uint16_t sequence, bool,
+                                                              bool &interrupted)
+{
+    bool failed = false;
+    auto match = readPacket(0, destination, sequence, failed);
+    interrupted = failed && errno == EINTR;
+    return match;
+}
+
 // A raw IPv4 socket reads the whole IP packet; a raw ICMPv6 one the message
 // alone, with its sender in msg_name and its hop limit in a control message.
-std::optional<SocketEchoHandle::Match> RawEchoHandle::readReady(short revents,
-                                                                const IpAddress &destination,
-                                                                uint16_t sequence)
+// failed, with errno, when it read nothing.
+std::optional<SocketEchoHandle::Match> RawEchoHandle::readPacket(int flags,
+                                                                 const IpAddress &destination,
+                                                                 uint16_t sequence, bool &failed)
 {
-    // The send stamp raises POLLERR; left unread, the wait would spin.
-    if (revents & POLLERR)
-        readSendStamps();
     alignas(cmsghdr) char controlBuffer[256]; // hop count and both receive stamps
-    for (int i = 0; i < maxReadsPerWake; ++i) {
-        iovec data{buffer().data(), buffer().size()};
-        sockaddr_storage from{};
-        msghdr message{&from, sizeof from, &data, 1, controlBuffer, sizeof controlBuffer, 0};
-        const ssize_t length = recvmsg(fd(), &message, MSG_DONTWAIT);
-        if (length < 0) {
-            if (errno == EAGAIN || errno == EINTR)
-                return std::nullopt;
-            continue;
-        }
-        const auto receivedAt = Clock::now();
-        const DatagramPacket::Received received{
-            {buffer().data(), static_cast<size_t>(length)},
-            {reinterpret_cast<const uint8_t *>(&from), std::min<size_t>(message.msg_namelen, sizeof from)},
-            {reinterpret_cast<const uint8_t *>(controlBuffer), message.msg_controllen}};
-        if (auto answer = family().parseRaw(received, destination, id(), sequence))
-            return Match{*answer, receivedAt};
+    iovec data{buffer().data(), buffer().size()};
+    sockaddr_storage from{};
+    msghdr message{&from, sizeof from, &data, 1, controlBuffer, sizeof controlBuffer, 0};
+    const ssize_t length = recvmsg(fd(), &message, flags);
+    if (length < 0) {
+        failed = true;
+        return std::nullopt;
     }
+    const auto receivedAt = Clock::now();
+    const DatagramPacket::Received received{
+        {buffer().data(), static_cast<size_t>(length)},
+        {reinterpret_cast<const uint8_t *>(&from), std::min<size_t>(message.msg_namelen, sizeof from)},
+        {reinterpret_cast<const uint8_t *>(controlBuffer), message.msg_controllen}};
+    if (auto answer = family().parseRaw(received, destination, id(), sequence))
+        return Match{*answer, receivedAt};
     return std::nullopt;
 }

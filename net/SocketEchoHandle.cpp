@@ -8,28 +8,37 @@
 #include <cstring>
 #include <linux/net_tstamp.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <random>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
-// Send stamps from the kernel's software clock, keyed by the send's number.
+// Send stamps from the kernel's software clock, keyed by the send's number
+// (OPT_ID) and queued without the packet (OPT_TSONLY), so that the stamps a
+// batch leaves waiting take little of the receive buffer.
 constexpr int sendStampFlags = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE
                                | SOF_TIMESTAMPING_OPT_TSONLY | SOF_TIMESTAMPING_OPT_ID;
-timespec toTimespec(SocketEchoHandle::Clock::duration duration)
+
+bool setReadLimit(int fd, SocketEchoHandle::Clock::duration limit)
 {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
-    return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    const auto us = std::chrono::ceil<std::chrono::microseconds>(limit).count();
+    const timeval value{static_cast<time_t>(us / 1'000'000), static_cast<suseconds_t>(us % 1'000'000)};
+    return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value) == 0;
 }
 
 } // namespace
 
 SocketEchoHandle::SocketEchoHandle(const EchoFamily &family, int fd, uint16_t id,
-                                   std::shared_ptr<const EchoService::IdleHook> idleHook)
-    : family_(family), fd_(fd), id_(id), sequence_(randomWord()), idleHook_(std::move(idleHook)),
-      buffer_(std::make_unique_for_overwrite<uint8_t[]>(bufferSize))
+                                   std::shared_ptr<const Hooks> hooks)
+    : family_(family), fd_(fd), id_(id), sequence_(randomWord()), hooks_(std::move(hooks)),
+      buffer_(std::make_unique_for_overwrite<uint8_t[]>(bufferSize)),
+      stamps_(std::make_shared<SendStamps>([this] {
+          if (!waiting_)
+              readSendStamps();
+      }))
 {
 }
 
@@ -40,8 +49,11 @@ uint16_t SocketEchoHandle::randomWord()
     return static_cast<uint16_t>(generator());
 }
 
+// Replies still waiting for their stamps get what is queued now.
 SocketEchoHandle::~SocketEchoHandle()
 {
+    readSendStamps();
+    stamps_->detach();
     close(fd_);
 }
 
@@ -51,6 +63,8 @@ uint32_t SocketEchoHandle::sendEcho(const IpAddress &destination, std::span<cons
 {
     reply = IcmpEchoReply{};
     const uint16_t sequence = ++sequence_;
+    if (stampsDue())
+        readSendStamps();
     // What earlier requests left queued (late replies and errors) costs no
     // check here: the wait reads it and passes over it, since it matches by
     // sequence, and a socket error such an error left fails the send once,
@@ -73,8 +87,12 @@ uint32_t SocketEchoHandle::sendEcho(const IpAddress &destination, std::span<cons
 uint32_t SocketEchoHandle::answered(const Match &match, IcmpEchoReply &reply,
                                     Clock::duration timeout)
 {
+    const uint32_t key = sends_ - 1;
+    auto sendStamp = sendsKnown_ ? stamps_->known(key) : std::nullopt;
+    if (sendStamp && *sendStamp < sentReal_)
+        sendStamp.reset(); // an earlier numbering's, or a stepped clock's
     const auto stamped =
-        RoundTrip::stamped(match.answer.arrival, sentStamp_.value_or(sentReal_), timeout);
+        RoundTrip::stamped(match.answer.arrival, sendStamp.value_or(sentReal_), timeout);
     const auto roundTrip = stamped.value_or(match.receivedAt - sentAt_);
     if (roundTrip > timeout)
         return finish(reply, IpStatus::reqTimedOut);
@@ -87,6 +105,9 @@ uint32_t SocketEchoHandle::answered(const Match &match, IcmpEchoReply &reply,
         reply.roundTripUs = static_cast<uint32_t>(
             std::chrono::duration_cast<std::chrono::microseconds>(*stamped).count());
     reply.ttl = match.answer.ttl;
+    if (stamped && !sendStamp && sendsKnown_)
+        reply.pendingStamp = PendingSendStamp{stamps_, key, sentReal_, *match.answer.arrival,
+                                              std::chrono::duration_cast<std::chrono::nanoseconds>(timeout)};
     return reply.replyCount;
 }
 
@@ -94,7 +115,8 @@ uint32_t SocketEchoHandle::answered(const Match &match, IcmpEchoReply &reply,
 bool SocketEchoHandle::enableReceiveStamps(int fd)
 {
     const int on = 1;
-    if (setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0)
+    if (setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0
+        || !setReadLimit(fd, idleSlice))
         return false;
     setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPING, &sendStampFlags, sizeof sendStampFlags);
     return true;
@@ -110,24 +132,20 @@ void SocketEchoHandle::restartSendKeys()
                   && setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPING, &sendStampFlags,
                                 sizeof sendStampFlags) == 0;
     sends_ = 0;
+    stamps_->restart();
     keysRestartable_ = sendsKnown_;
 }
 
-// Only the stamp keyed with this request's send counts: one of an earlier
-// request that came late is no time of this one. A stamp before the clock
-// read ahead of the send can only be a stepped clock's; it is left out too.
-bool SocketEchoHandle::takeSendStamp(std::span<const uint8_t> control)
+// Read at the latest when a batch of sends or its time has passed, so the
+// queue never fills up to dropping stamps, nor keeps figures waiting long.
+bool SocketEchoHandle::stampsDue() const
 {
-    const auto stamp = ControlMessages::sendStamp(ControlMessages::read(control));
-    if (!stamp)
-        return false;
-    if (sendsKnown_ && sends_ > 0 && stamp->key == sends_ - 1 && stamp->at >= sentReal_)
-        sentStamp_ = stamp->at;
-    return true;
+    return unread_ >= SendStamps::batch
+        || (unread_ > 0 && sentAt_ - firstUnread_ >= SendStamps::batchAge);
 }
 
 // Fewer entries than asked for means the queue was empty: the common case,
-// a send stamp alone or with the router's answer, takes one call.
+// a batch of send stamps alone or with a router's answer, takes one call.
 SocketEchoHandle::ErrorEntries SocketEchoHandle::readErrors()
 {
     constexpr size_t part = bufferSize / errorBatch;
@@ -148,12 +166,19 @@ SocketEchoHandle::ErrorEntries SocketEchoHandle::readErrors()
     if (std::any_of(messages.begin(), end, [](const mmsghdr &m) { return m.msg_len > 0; }))
         read.receivedAt = Clock::now();
     read.more = count == errorBatch;
+    if (!read.more)
+        unread_ = 0;
     for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
         const msghdr &message = messages[i].msg_hdr;
         const std::span<const uint8_t> control{
             reinterpret_cast<const uint8_t *>(errorControl_[i].bytes), message.msg_controllen};
-        if (messages[i].msg_len == 0 && takeSendStamp(control))
+        const auto stamp = messages[i].msg_len == 0
+                               ? ControlMessages::sendStamp(ControlMessages::read(control))
+                               : std::nullopt;
+        if (stamp) {
+            stamps_->record(stamp->key, stamp->at);
             continue;
+        }
         read.entries[static_cast<size_t>(read.count++)] = {
             {buffer_.get() + i * part, std::min<size_t>(messages[i].msg_len, part)},
             {reinterpret_cast<const uint8_t *>(&errorNames_[i]),
@@ -165,7 +190,7 @@ SocketEchoHandle::ErrorEntries SocketEchoHandle::readErrors()
 
 void SocketEchoHandle::readSendStamps()
 {
-    for (int i = 0; i < maxReadsPerWake; i += errorBatch) {
+    for (int i = 0; i < mostErrorBatches; ++i) {
         if (!readErrors().more)
             return;
     }
@@ -235,9 +260,9 @@ bool SocketEchoHandle::transmit(const IpAddress &destination, std::span<const ui
     std::memcpy(CMSG_DATA(entry), &ttl, sizeof ttl);
     if (!sendsKnown_ && keysRestartable_)
         restartSendKeys();
+    ttl_ = options.ttl;
     // Both clocks as close to the send as a user-space stamp gets; the
-    // kernel's send stamp, where it comes in time, is closer still.
-    sentStamp_.reset();
+    // kernel's send stamp is closer still.
     sentAt_ = Clock::now();
     sentReal_ = std::chrono::system_clock::now().time_since_epoch();
     if (sendmsg(fd_, &message, 0) < 0) {
@@ -245,6 +270,8 @@ bool SocketEchoHandle::transmit(const IpAddress &destination, std::span<const ui
         return false;
     }
     ++sends_;
+    if (unread_++ == 0)
+        firstUnread_ = sentAt_;
     return true;
 }
 
@@ -308,43 +335,59 @@ uint32_t SocketEchoHandle::sendFailed(int error, IcmpEchoReply &reply)
 }
 
 // The deadline is fixed before the first wait: packets that are not ours
-// only shorten the remaining time, they never restart it.
+// only shorten the remaining time, they never restart it. Every idle slice
+// the hooks run (the long-wait one once), after what arrived is read.
 std::optional<SocketEchoHandle::Match>
 SocketEchoHandle::awaitAnswer(const IpAddress &destination, uint16_t sequence, Clock::time_point deadline)
 {
-    // On a fast path the answer, a reply or a router's error, is often queued
-    // by the time the send returns; reading both queues then needs no poll.
-    if (auto match = readReady(POLLIN | POLLERR, destination, sequence))
-        return match;
-    const bool idle = idleHook_ && *idleHook_;
-    auto idleDue = Clock::now() + idleSlice;
+    waiting_ = true;
+    auto match = awaitWithHooks(destination, sequence, deadline);
+    waiting_ = false;
+    return match;
+}
+
+std::optional<SocketEchoHandle::Match>
+SocketEchoHandle::awaitWithHooks(const IpAddress &destination, uint16_t sequence,
+                                 Clock::time_point deadline)
+{
+    auto sliceEnd = sentAt_ + idleSlice;
+    bool first = true, longWait = false;
     for (;;) {
-        auto now = Clock::now();
+        const auto now = Clock::now();
         if (now >= deadline) // what came in time may still wait to be read
-            return readReady(POLLIN | POLLERR, destination, sequence);
-        if (idle && now >= idleDue) {
-            if (!callIdleHook())
-                return std::nullopt;
-            // read what arrived during the slice before the deadline is judged
-            if (auto match = readReady(POLLIN | POLLERR, destination, sequence))
+            return readQueued(destination, sequence);
+        if (now >= sliceEnd) {
+            if (auto match = readQueued(destination, sequence))
                 return match;
-            idleDue = Clock::now() + idleSlice;
+            if (!std::exchange(longWait, true) && hooks_ && hooks_->longWait)
+                hooks_->longWait();
+            if (hooks_ && hooks_->idle && !hooks_->idle())
+                return std::nullopt;
+            sliceEnd = Clock::now() + idleSlice;
             continue;
         }
-        const auto wakeAt = idle ? std::min(deadline, idleDue) : deadline;
-        pollfd entry{fd_, POLLIN, 0};
-        const timespec wait = toTimespec(wakeAt - now);
-        const int ready = ppoll(&entry, 1, &wait, nullptr);
-        if (ready < 0 && errno != EINTR)
+        if (!limitWait(deadline - now))
             return std::nullopt;
-        if (ready > 0) {
-            if (auto match = readReady(entry.revents, destination, sequence))
-                return match;
-        }
+        bool interrupted = false;
+        if (auto match = receive(destination, sequence, std::exchange(first, false), interrupted))
+            return match;
+        if (interrupted) // a signal: the idle hook hears of it at once
+            sliceEnd = now;
     }
 }
 
-bool SocketEchoHandle::callIdleHook() const
+// SO_RCVTIMEO stays at the idle slice: a read may end a little after the
+// slice's end, never the deadline's. Only a deadline nearer than a slice costs
+// a call, to set it shorter (and the next wait one to restore it).
+bool SocketEchoHandle::limitWait(Clock::duration toDeadline)
 {
-    return (*idleHook_)();
+    const Clock::duration limit = toDeadline < idleSlice
+                                      ? std::chrono::ceil<std::chrono::milliseconds>(toDeadline)
+                                      : Clock::duration(idleSlice);
+    if (limit == readLimit_)
+        return true;
+    if (!setReadLimit(fd_, limit))
+        return false;
+    readLimit_ = limit;
+    return true;
 }

@@ -242,6 +242,7 @@ std::string TraceReplay::run()
             return r && (r->kind == Kind::probe || r->kind == Kind::mtu) ? r->sentUs : 0;
         }};
     engine_.traceWith(*echo_, *names_, *window_, std::move(clock));
+    cursor.pressStops(); // pressed as the last probes were written: too late to change a thing
     return cursor.leftOver();
 }
 

@@ -1,8 +1,12 @@
 // The Start/Stop sequence, the run and hop loops, and what a probe carries.
 #include "tests/engine/EngineFixture.h"
 
+#include "net/SendStamps.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <memory>
 
 namespace {
 
@@ -516,4 +520,67 @@ TEST_F(TraceRun, StopDuringASlowForwardLookUpEndsTheTraceWithoutAProbe)
     ops.atYield(4, [] {}); // the next trace waits the look-up out and probes
     trace();
     EXPECT_EQ(mainTtls(), std::vector<int>{1});
+}
+
+// Replies whose times wait for their send stamps (stamped 7 us after the clock
+// read before each send, the queue read a batch at a time) end in the rows,
+// Notes and probes of every hop, each in the run it was sent in, of replies
+// whose times came at once: losses between them keep their place, and a time
+// that the stamp takes below a whole millisecond shows as the stamp's.
+TEST_F(TraceRun, TimesSettledLateEndAsTimesGivenAtOnce)
+{
+    using std::chrono::nanoseconds;
+    using namespace std::chrono_literals;
+    path(3);
+    settings.optMaxRuns = 40; // 120 probes: a batch of 64, and the rest at the end
+    const nanoseconds clockStart = 1765000000s;
+    uint32_t sent = 0, read = 0;
+    int reads = 0;
+    std::shared_ptr<SendStamps> stamps;
+    stamps = std::make_shared<SendStamps>([&] {
+        ++reads;
+        for (; read < sent; ++read)
+            stamps->record(read, clockStart + read * 1ms + 7us);
+    });
+    bool late = false;
+    net.setResponder([&](const EchoRequest &r) -> std::optional<IcmpEchoReply> {
+        const uint32_t key = sent++;
+        IcmpEchoReply reply;
+        if (r.ttl == 2 && key % 7 == 0)
+            return reply; // lost
+        const uint32_t us = 990 + key; // across a whole millisecond
+        reply.replyCount = 1;
+        reply.status = r.ttl == 3 ? IpStatus::success : IpStatus::ttlExpiredTransit;
+        reply.address = *IpAddress::parse(r.ttl == 3 ? target : "10.0.0." + std::to_string(r.ttl));
+        reply.ttl = static_cast<uint8_t>(64 - r.ttl);
+        reply.roundTripUs = late ? us + 7 : us; // late: from the clock read before the send
+        reply.roundTripTime = *reply.roundTripUs / 1000;
+        if (late) {
+            const nanoseconds sentReal = clockStart + key * 1ms;
+            reply.pendingStamp = PendingSendStamp{stamps, key, sentReal, sentReal + 7us + us * 1us, 2s};
+        }
+        return reply;
+    });
+    const auto shown = [this] {
+        std::string text = engine.results.notes();
+        for (int row = 1; row <= engine.results.rowCount(); ++row)
+            for (int column = 0; column < 12; ++column)
+                text += engine.results.cell(row, column) + '|';
+        const HopDetails details = engine.details();
+        for (int16_t hop = 1; hop <= details.hopCount(); ++hop) {
+            const HopHistory &probes = details.probes(hop);
+            for (size_t i = 0; i < probes.size(); ++i)
+                text += std::to_string(probes[i].run) + ' ' + std::to_string(probes[i].rttUs) + ' '
+                      + std::to_string(probes[i].lost) + ' ' + std::to_string(probes[i].entry) + ';';
+        }
+        return text;
+    };
+    trace();
+    const std::string atOnce = shown();
+    sent = 0;
+    late = true;
+    trace();
+    EXPECT_EQ(shown(), atOnce);
+    EXPECT_EQ(read, sent) << "every stamp was read";
+    EXPECT_LE(reads, 3) << "a batch at a time";
 }

@@ -96,7 +96,32 @@ uint32_t FakeNetwork::send(const EchoRequest &request, IcmpEchoReply &reply)
         reply = *scripted;
     else
         reply = request.dontFragment() ? answerMtu(request) : answerMain(request);
+    if (lateStamps_ && !request.dontFragment()) {
+        if (reply.replyCount == 0 && longWaitHook_)
+            longWaitHook_();
+        else if (reply.roundTripUs)
+            leaveStampWaiting(reply);
+    }
     return reply.replyCount;
+}
+
+// Send key is stamped key ms after the clock's start, 7 us after the clock
+// read before it.
+void FakeNetwork::leaveStampWaiting(IcmpEchoReply &reply)
+{
+    using namespace std::chrono_literals;
+    if (!stamps_)
+        stamps_ = std::make_shared<SendStamps>([this] {
+            ++stampReads_;
+            for (; stampsRead_ < stampKey_; ++stampsRead_)
+                stamps_->record(stampsRead_, stampsRead_ * 1ms + 1s + 7us);
+        });
+    const uint32_t key = stampKey_++;
+    const std::chrono::nanoseconds sentReal = key * 1ms + 1s;
+    const uint32_t us = *reply.roundTripUs;
+    reply.pendingStamp = PendingSendStamp{stamps_, key, sentReal, sentReal + 7us + us * 1us, 30s};
+    reply.roundTripUs = us + 7;
+    reply.roundTripTime = (us + 7) / 1000;
 }
 
 void FakeNetwork::waitIdle(uint32_t ms, const std::function<bool()> &goOn)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/EchoService.h"
+#include "net/SendStamps.h"
 #include "net/Resolver.h"
 
 // What the probes with one TTL meet. Sequences are consumed in turn and their
@@ -85,6 +86,14 @@ public:
     // Payload bytes are kept unless turned off (benchmarks).
     void setRecordPayloads(bool on) { recordPayloads_ = on; }
     void setRecording(bool on) { recording_ = on; }
+    // Answered main probes leave their times waiting for the send stamp, as
+    // the socket does (7 us early until it is read, a batch at a time); a
+    // time-out is a long wait, which calls the long-wait hook.
+    void setLateStamps(bool on) { lateStamps_ = on; }
+    void setLongWaitHook(std::function<void()> hook) override { longWaitHook_ = std::move(hook); }
+    // Reads of the stamps, and stamps sent but never read.
+    int stampReads() const { return stampReads_; }
+    uint32_t stampsUnread() const { return stampKey_ - stampsRead_; }
 
     const std::vector<EchoRequest> &requests() const { return requests_; }
     std::vector<EchoRequest> mainRequests() const;
@@ -126,6 +135,7 @@ private:
     };
 
     uint32_t send(const EchoRequest &request, IcmpEchoReply &reply);
+    void leaveStampWaiting(IcmpEchoReply &reply);
     bool waitIdle();
     IcmpEchoReply answerMain(const EchoRequest &request);
     IcmpEchoReply answerMtu(const EchoRequest &request);
@@ -145,6 +155,12 @@ private:
     int idleCalls_ = 0;
     bool recordPayloads_ = true;
     bool recording_ = true;
+    bool lateStamps_ = false;
+    std::function<void()> longWaitHook_;
+    std::shared_ptr<SendStamps> stamps_;
+    uint32_t stampKey_ = 0;
+    uint32_t stampsRead_ = 0;
+    int stampReads_ = 0;
     std::function<void(const EchoRequest &, size_t)> onRequest_;
     std::function<std::optional<IcmpEchoReply>(const EchoRequest &)> responder_;
 

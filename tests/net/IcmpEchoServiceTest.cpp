@@ -1,6 +1,7 @@
 #include "net/IcmpEchoService.h"
 #include "net/IcmpPacket.h"
 #include "net/RoundTrip.h"
+#include "net/SendStamps.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -94,7 +96,11 @@ protected:
         handle = service.openHandle(loopbackAddress);
         ASSERT_TRUE(handle) << service.lastOpenFailure().reason;
     }
-    void TearDown() override { writeSysctl("icmp_echo_ignore_all", "0"); }
+    void TearDown() override
+    {
+        writeSysctl("icmp_echo_ignore_all", "0");
+        writeSysctl("../ipv6/icmp/echo_ignore_all", "0");
+    }
 
     IcmpEchoReply send(uint32_t destination, size_t payloadSize, uint8_t flags, uint32_t timeoutMs)
     {
@@ -430,6 +436,95 @@ TEST_P(EchoLoopback, IdleHookRunsWhileWaitingAndCanAbandon)
     EXPECT_EQ(calls, 3) << "Stop ends it";
 }
 
+// Neither family answers echo requests while silenced.
+bool silence(bool on)
+{
+    const char *value = on ? "1" : "0";
+    return writeSysctl("icmp_echo_ignore_all", value)
+           && writeSysctl("../ipv6/icmp/echo_ignore_all", value);
+}
+
+uint32_t medianOf(std::vector<uint32_t> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Probes in turn: one settled as soon as its reply is in, one left with its
+// send stamp queued and settled after all of them, over both families. Each
+// settles to the kernel's send stamp, which is later than the clock read
+// before the send (a stamp matched to the wrong send would be refused and
+// leave the clock's time), and the two halves' times agree.
+TEST_P(EchoLoopback, SendStampsReadLateGiveTheTimesOfStampsReadAtOnce)
+{
+    for (const IpAddress &to : {loopbackAddress, *IpAddress::parse("::1")}) {
+        auto toHandle = service.openHandle(to);
+        ASSERT_TRUE(toHandle);
+        std::vector<IcmpEchoReply> late;
+        std::vector<uint32_t> atOnceUs, lateUs;
+        for (int i = 0; i < 100; ++i) {
+            IcmpEchoReply reply;
+            toHandle->sendEcho(to, std::vector<uint8_t>(32, 'a'), {64, 0, 0}, reply, 2000);
+            ASSERT_EQ(reply.status, IpStatus::success) << to.text();
+            ASSERT_TRUE(reply.pendingStamp && reply.roundTripUs) << "the stamp is left queued";
+            if (i % 2 == 0) {
+                late.push_back(reply);
+                continue;
+            }
+            settleSendStamp(reply);
+            atOnceUs.push_back(*reply.roundTripUs);
+        }
+        size_t earlier = 0;
+        for (IcmpEchoReply &reply : late) {
+            const uint32_t clockUs = *reply.roundTripUs;
+            settleSendStamp(reply);
+            EXPECT_FALSE(reply.pendingStamp);
+            ASSERT_TRUE(reply.roundTripUs);
+            EXPECT_LE(*reply.roundTripUs, clockUs);
+            EXPECT_EQ(*reply.roundTripUs / 1000, reply.roundTripTime);
+            earlier += *reply.roundTripUs < clockUs;
+            lateUs.push_back(*reply.roundTripUs);
+        }
+        EXPECT_GT(earlier, late.size() / 2) << to.text() << ": the kernel's stamps were found";
+        EXPECT_NEAR(medianOf(lateUs), medianOf(atOnceUs), 20.0) << to.text();
+    }
+}
+
+// Stamps left queued keep the error queue from being empty, which ends every
+// poll at once; the wait still sleeps an idle slice at a time (about 17 hook
+// calls in a 200 ms time-out), calls the long-wait hook once, and a Stop (the
+// idle hook's false) ends a 20 s wait within its slice. Both families.
+TEST_P(EchoLoopback, QueuedStampsNeitherSpinTheWaitNorHoldUpStop)
+{
+    for (const IpAddress &to : {loopbackAddress, *IpAddress::parse("::1")}) {
+        auto toHandle = service.openHandle(to);
+        ASSERT_TRUE(toHandle);
+        IcmpEchoReply reply;
+        for (int i = 0; i < 3; ++i) {
+            toHandle->sendEcho(to, std::vector<uint8_t>(32, 'a'), {64, 0, 0}, reply, 2000);
+            ASSERT_TRUE(reply.pendingStamp) << to.text();
+        }
+        ASSERT_TRUE(silence(true));
+        int calls = 0, longWaits = 0;
+        service.setIdleHook([&] { return ++calls > 0; });
+        service.setLongWaitHook([&] { ++longWaits; });
+        toHandle->sendEcho(to, std::vector<uint8_t>(32, 'a'), {64, 0, 0}, reply, 200);
+        EXPECT_EQ(reply.status, IpStatus::reqTimedOut);
+        EXPECT_GE(calls, 5) << to.text();
+        EXPECT_LE(calls, 30) << to.text();
+        EXPECT_EQ(longWaits, 1);
+        calls = 0;
+        service.setIdleHook([&] { return ++calls < 3; });
+        const auto start = Clock::now();
+        toHandle->sendEcho(to, std::vector<uint8_t>(32, 'a'), {64, 0, 0}, reply, 20000);
+        EXPECT_EQ(reply.status, IpStatus::reqTimedOut);
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100)) << to.text();
+        ASSERT_TRUE(silence(false));
+        service.setIdleHook({});
+        service.setLongWaitHook({});
+    }
+}
+
 // Id and sequence of the next echo request on the wire.
 std::optional<std::pair<uint16_t, uint16_t>> nextRequestIds(int sniffer)
 {
@@ -596,6 +691,38 @@ TEST(RoundTrip, ASteppedClockFallsBackToTheMonotonicTime)
         EXPECT_EQ(RoundTrip::stamped(c.arrival, sent, timeout).has_value(), c.expected != read)
             << c.what;
     }
+}
+
+// The error queue drops stamps silently when the receive buffer is full. A
+// batch read after a dropped one settles the others from their stamps; the
+// dropped one, like one of an earlier numbering (stamped before its send),
+// keeps the time from the clock read before its send; one read serves all.
+TEST(SendStamps, ABatchAfterADroppedStampSettlesTheRest)
+{
+    using std::chrono::nanoseconds;
+    using namespace std::chrono_literals;
+    const nanoseconds start = 1765000000s;
+    int reads = 0;
+    std::shared_ptr<SendStamps> stamps;
+    stamps = std::make_shared<SendStamps>([&] {
+        ++reads;
+        for (const uint32_t key : {0u, 1u, 3u}) // 2 was dropped
+            stamps->record(key, start + key * 1ms + 5us);
+        stamps->record(4, start + 4ms - 1s);
+    });
+    const uint32_t expectedUs[] = {100, 100, 105, 100, 105};
+    std::vector<IcmpEchoReply> replies(std::size(expectedUs));
+    for (uint32_t key = 0; key < replies.size(); ++key) {
+        const nanoseconds sentReal = start + key * 1ms;
+        replies[key].roundTripUs = 105; // from the clock read before the send
+        replies[key].pendingStamp = PendingSendStamp{stamps, key, sentReal, sentReal + 105us, 2s};
+    }
+    for (uint32_t key = 0; key < replies.size(); ++key) {
+        settleSendStamp(replies[key]);
+        EXPECT_EQ(replies[key].roundTripUs, expectedUs[key]) << "key " << key;
+        EXPECT_FALSE(replies[key].pendingStamp);
+    }
+    EXPECT_EQ(reads, 1);
 }
 
 TEST(EchoOpenFailure, NamesPingGroupRangeWhenTheDatagramSocketIsRefused)

@@ -237,18 +237,25 @@ const std::vector<SavedTrace::Case> SavedTrace::cases = {
      }},
 };
 
+// Also when the probes' times wait for their send stamps: the probes are
+// written, and their names looked up, a batch at a time, while Stop, late
+// names and the ends of runs come between.
 TEST_P(SavedTrace, ReopensAsTheSameTrace)
 {
-    for (size_t i = 0; i < cases.size(); ++i) {
+    for (size_t i = 0; i < 2 * cases.size(); ++i) {
+        const bool lateStamps = i >= cases.size();
         settings.setStartupValues();
         settings.optMaxRuns = 1;
         settings.optMaxHops = 6;
         net = FakeNetwork{};
+        net.setLateStamps(lateStamps);
         ops = FakeWindowOps{};
         ops.setCombo1Text(targetText());
-        cases[i].script(*this);
+        cases[i % cases.size()].script(*this);
         const std::string text = record();
-        SCOPED_TRACE(cases[i].what);
+        SCOPED_TRACE(std::string(cases[i % cases.size()].what) +
+                     (lateStamps ? ", stamps read late" : ""));
+        EXPECT_EQ(net.stampsUnread(), 0u);
 
         const TraceFile::ReadResult read = readText(text);
         if (!read.document) {
@@ -274,36 +281,44 @@ TEST_P(SavedTrace, ReopensAsTheSameTrace)
 // runs it holds in full, or (the header itself cut) is refused at line 1.
 TEST_P(SavedTrace, ACutFileOpensWithItsCompleteRuns)
 {
-    settings.optMaxRuns = 3;
-    settings.optResolveNames = true;
-    settings.optFindMtu = true;
-    route(3);
-    net.hop(1).answers = "+-+";
-    net.hop(2).addresses = {routerText(2), routerText(22)};
-    net.hop(3).mtu = 1280;
-    net.addName(routerText(1), "r1.example");
-    std::vector<std::string> tables{rowsText(engine)}; // after 0, 1, 2... runs
-    recorder.setRunSink([&](const TraceLog &, size_t) { tables.push_back(rowsText(engine)); });
-    const std::string text = record(false);
-    ASSERT_EQ(tables.size(), 4u);
-    const size_t headerSize = text.find('\n') + 1;
+    for (const bool lateStamps : {false, true}) {
+        SCOPED_TRACE(lateStamps ? "stamps read late" : "stamps at once");
+        settings.setStartupValues();
+        net = FakeNetwork{};
+        net.setLateStamps(lateStamps);
+        recorder = TraceRecorder{};
+        engine.resetResults();
+        settings.optMaxRuns = 3;
+        settings.optResolveNames = true;
+        settings.optFindMtu = true;
+        route(3);
+        net.hop(1).answers = "+-+";
+        net.hop(2).addresses = {routerText(2), routerText(22)};
+        net.hop(3).mtu = 1280;
+        net.addName(routerText(1), "r1.example");
+        std::vector<std::string> tables{rowsText(engine)}; // after 0, 1, 2... runs
+        recorder.setRunSink([&](const TraceLog &, size_t) { tables.push_back(rowsText(engine)); });
+        const std::string text = record(false);
+        ASSERT_EQ(tables.size(), 4u);
+        const size_t headerSize = text.find('\n') + 1;
 
-    for (size_t cut = 1; cut < text.size(); ++cut) {
-        const std::string part = text.substr(0, cut);
-        const TraceFile::ReadResult read = readText(part);
-        if (!read.document) {
-            EXPECT_LT(cut, headerSize) << read.error;
-            EXPECT_EQ(read.error.rfind("line 1: ", 0), 0u) << cut << ": " << read.error;
-            continue;
+        for (size_t cut = 1; cut < text.size(); ++cut) {
+            const std::string part = text.substr(0, cut);
+            const TraceFile::ReadResult read = readText(part);
+            if (!read.document) {
+                EXPECT_LT(cut, headerSize) << read.error;
+                EXPECT_EQ(read.error.rfind("line 1: ", 0), 0u) << cut << ": " << read.error;
+                continue;
+            }
+            EXPECT_NE(read.document->note, "") << cut;
+            size_t runs = 0; // run ends whose line the part holds in full
+            for (size_t at = part.find("\n{\"r\":"); at != std::string::npos;
+                 at = part.find("\n{\"r\":", at + 1))
+                runs += part.find('\n', at + 1) != std::string::npos;
+            const auto replayed = std::make_unique<Replayed>(*read.document);
+            EXPECT_EQ(replayed->error, "") << cut;
+            EXPECT_EQ(rowsText(replayed->engine), tables[runs]) << cut << " bytes, " << runs << " runs";
         }
-        EXPECT_NE(read.document->note, "") << cut;
-        size_t runs = 0; // run ends whose line the part holds in full
-        for (size_t at = part.find("\n{\"r\":"); at != std::string::npos;
-             at = part.find("\n{\"r\":", at + 1))
-            runs += part.find('\n', at + 1) != std::string::npos;
-        const auto replayed = std::make_unique<Replayed>(*read.document);
-        EXPECT_EQ(replayed->error, "") << cut;
-        EXPECT_EQ(rowsText(replayed->engine), tables[runs]) << cut << " bytes, " << runs << " runs";
     }
 }
 

@@ -3,17 +3,21 @@
 // so that shell tests can compare it with ping, tracepath and nft counters.
 //
 //   echo_probe [--backend automatic|datagram|raw] [--ttl N] [--tos N] [--df]
-//              [--size PAYLOAD] [--timeout MS] [--count N] [--hook MS] [--quiet] ADDRESS
-//       probe count=C status=S address=A rtt=MS ttl=T elapsed=MS.mmm
+//              [--size PAYLOAD] [--timeout MS] [--count N] [--hook MS] [--late]
+//              [--quiet] ADDRESS
+//       probe count=C status=S address=A rtt=MS ttl=T elapsed=MS.mmm us=US
 //       summary probes=N replies=R seconds=S.sss rate=P
 //   echo_probe name ADDRESS      name text="official name" elapsed=MS.mmm
 //   echo_probe addr HOST         addr text=A elapsed=MS.mmm
 //
 // Every probe opens a handle, sends one request and closes the handle again,
 // as a trace does. --hook sets an idle hook that blocks for MS each call, as a
-// window busy with its events would. The exit code is 0, 2 for bad arguments, 3 when no handle opens.
+// window busy with its events would. --late leaves every reply's send stamp
+// queued until all probes are done, as a trace does with a batch, and prints
+// the lines then; us= is the precise time, 0 without one. The exit code is 0, 2 for bad arguments, 3 when no handle opens.
 #include "net/IcmpEchoService.h"
 #include "net/PrivilegedSockets.h"
+#include "net/SendStamps.h"
 #include "net/SystemResolver.h"
 
 #include <arpa/inet.h>
@@ -23,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -37,6 +42,7 @@ struct Options {
     uint32_t count = 1;
     uint32_t hookMs = 0;
     bool quiet = false;
+    bool late = false;
     std::string target;
 };
 
@@ -74,6 +80,10 @@ bool parse(int argc, char **argv, Options &options)
         std::optional<uint32_t> n;
         if (arg == "--df") {
             options.ip.flags = IpOptionInformation::dontFragment;
+            continue;
+        }
+        if (arg == "--late") {
+            options.late = true;
             continue;
         }
         if (arg == "--quiet") {
@@ -117,6 +127,13 @@ std::vector<uint8_t> payloadOf(uint32_t size)
     return payload;
 }
 
+void print(const IcmpEchoReply &reply, double elapsed)
+{
+    std::printf("probe count=%u status=%u address=%s rtt=%u ttl=%u elapsed=%.3f us=%u\n",
+                reply.replyCount, reply.status, reply.address.text().c_str(), reply.roundTripTime,
+                unsigned(reply.ttl), elapsed, reply.roundTripUs.value_or(0));
+}
+
 int probe(const Options &options)
 {
     const auto destination = IpAddress::parse(options.target);
@@ -135,6 +152,7 @@ int probe(const Options &options)
             return true;
         });
     const auto payload = payloadOf(options.payloadSize);
+    std::vector<std::pair<IcmpEchoReply, double>> held; // with --late: reply, elapsed
     uint32_t replies = 0;
     const auto start = Clock::now();
     for (uint32_t i = 0; i < options.count; ++i) {
@@ -151,10 +169,18 @@ int probe(const Options &options)
                                                 options.timeoutMs);
         const double elapsed = msSince(sent);
         replies += count;
+        if (options.late) {
+            held.emplace_back(reply, elapsed);
+            continue;
+        }
+        settleSendStamp(reply);
         if (!options.quiet)
-            std::printf("probe count=%u status=%u address=%s rtt=%u ttl=%u elapsed=%.3f\n",
-                        count, reply.status, reply.address.text().c_str(),
-                        reply.roundTripTime, unsigned(reply.ttl), elapsed);
+            print(reply, elapsed);
+    }
+    for (auto &[reply, elapsed] : held) {
+        settleSendStamp(reply);
+        if (!options.quiet)
+            print(reply, elapsed);
     }
     const double seconds = msSince(start) / 1000;
     std::printf("summary probes=%u replies=%u seconds=%.3f rate=%.0f\n", options.count, replies,
@@ -190,7 +216,7 @@ int main(int argc, char **argv)
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: echo_probe [--backend automatic|datagram|raw] [--ttl N] "
                              "[--tos N] [--df] [--size PAYLOAD] [--timeout MS] [--count N] "
-                             "[--hook MS] [--quiet] ADDRESS\n       echo_probe name ADDRESS\n"
+                             "[--hook MS] [--late] [--quiet] ADDRESS\n       echo_probe name ADDRESS\n"
                              "       echo_probe addr HOST\n");
         return 2;
     }

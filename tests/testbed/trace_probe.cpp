@@ -16,13 +16,15 @@
 //       report LINE                                  with --report: the clipboard report
 //
 // --names resolves names; --every-run prints "run N" and the rows at the end
-// of every run (the last run's rows are the final ones), and a last line
+// of every run (the last run's rows are the final ones; each reply's send
+// stamp is read at once then, so no row waits for a batch), and a last line
 // "end runs=R elapsed=MS"; --at runs the shell command just before the
 // PROBE-th probe is sent (main and MTU probes count alike); --stop-at presses
 // Stop in the first look-up wait MS after the start.
 // The exit code is 0, 2 for bad arguments.
 #include "engine/TraceEngine.h"
 #include "net/IcmpEchoService.h"
+#include "net/SendStamps.h"
 #include "net/SystemResolver.h"
 #include "report/Report.h"
 #include "tests/fakes/FakeWindowOps.h"
@@ -57,8 +59,9 @@ using BeforeSend = std::function<void(const IpOptionInformation &)>;
 
 class TallyingHandle : public EchoHandle {
 public:
-    TallyingHandle(std::unique_ptr<EchoHandle> inner, Tally &tally, const BeforeSend &before)
-        : inner_(std::move(inner)), tally_(tally), before_(before)
+    TallyingHandle(std::unique_ptr<EchoHandle> inner, Tally &tally, const BeforeSend &before,
+                   bool settleAtOnce)
+        : inner_(std::move(inner)), tally_(tally), before_(before), settleAtOnce_(settleAtOnce)
     {
     }
     uint32_t sendEcho(const IpAddress &destination, std::span<const uint8_t> payload,
@@ -68,6 +71,8 @@ public:
         if (before_)
             before_(options);
         const uint32_t count = inner_->sendEcho(destination, payload, options, reply, timeoutMs);
+        if (settleAtOnce_)
+            settleSendStamp(reply);
         const bool df = (options.flags & IpOptionInformation::dontFragment) != 0;
         ++tally_[{options.ttl, df, payload.size(), count, reply.status, reply.address.text()}];
         return count;
@@ -77,6 +82,7 @@ private:
     std::unique_ptr<EchoHandle> inner_;
     Tally &tally_;
     const BeforeSend &before_;
+    bool settleAtOnce_;
 };
 
 // The echo service with every result tallied.
@@ -88,10 +94,15 @@ public:
         auto handle = inner_.openHandle(destination);
         if (!handle)
             return nullptr;
-        return std::make_unique<TallyingHandle>(std::move(handle), tally, beforeSend);
+        return std::make_unique<TallyingHandle>(std::move(handle), tally, beforeSend,
+                                                settleAtOnce);
     }
     EchoOpenFailure lastOpenFailure() const override { return inner_.lastOpenFailure(); }
     void setIdleHook(IdleHook hook) override { inner_.setIdleHook(std::move(hook)); }
+    void setLongWaitHook(std::function<void()> hook) override
+    {
+        inner_.setLongWaitHook(std::move(hook));
+    }
     void waitIdle(uint32_t ms, const std::function<bool()> &goOn) override
     {
         inner_.waitIdle(ms, goOn);
@@ -99,6 +110,7 @@ public:
 
     Tally tally;
     BeforeSend beforeSend;
+    bool settleAtOnce = false;
 
 private:
     IcmpEchoService inner_;
@@ -275,6 +287,7 @@ int main(int argc, char **argv)
     settings.optResolveNames = options.names;
 
     TallyingService echo(options.backend);
+    echo.settleAtOnce = options.everyRun;
     TimedResolver resolver;
     FakeWindowOps window;
     window.setCombo1Text(options.target);
