@@ -192,10 +192,7 @@ void TraceEngine::runLoop(const IpAddress &targetAddr)
     if (observer_)
         observer_->runsStarted(*runsStartedAt_);
     rows_.history.expectRuns(settings.optMaxRuns);
-    echo_->setLongWaitHook([this] {
-        if (!windowGone())
-            settlePending();
-    });
+    echo_->setLongWaitHook([this] { settlePending(); });
     for (int32_t run = 0; goOn && tracing && run < settings.optMaxRuns; ++run) {
         curHop = 0;
         run_ = run + 1;
@@ -214,12 +211,6 @@ void TraceEngine::runLoop(const IpAddress &targetAddr)
         }
     }
     echo_->setLongWaitHook({});
-    if (windowGone()) {
-        // A closing window gets no more calls, nor do its rows: what waited
-        // for its stamps goes, and with it the ends of its runs.
-        pending_.clear();
-        heldRunEnds_.clear();
-    }
     settlePending();
     reportHeld();
 }
@@ -332,6 +323,12 @@ void TraceEngine::settlePending()
     ProbeHistory &history = rows_.history;
     const int32_t open = history.openRun();
     for (PendingProbe &probe : pending_) {
+        if (windowGone()) {
+            // A closing window gets no more calls, nor do its rows: what
+            // waited for its stamp goes, and the ends of its runs with it.
+            heldRunEnds_.clear();
+            break;
+        }
         settleSendStamp(probe.reply);
         if (observer_)
             while (!heldRunEnds_.empty() && heldRunEnds_.front() < probe.run) {
