@@ -46,8 +46,9 @@ constexpr int clientHeight = 8070;
 // read anyway.
 constexpr qint64 refreshIntervalMs = 50;
 // A fast trace yields before every probe, up to a hundred thousand times a
-// second; a turn of the event loop each millisecond keeps the window as live.
-constexpr qint64 yieldIntervalNs = 1'000'000;
+// second; a turn of the event loop every 4 ms keeps the window as live (a
+// frame is 16 ms) for about five system calls a turn.
+constexpr qint64 yieldIntervalNs = 4'000'000;
 
 QString qs(const std::string &s) { return QString::fromStdString(s); }
 
