@@ -256,9 +256,18 @@ void HopTable::countReply(int32_t k)
     count.insert(count.begin(), '1');
 }
 
-// False when the window started closing during the look-up, which yields.
+// False when the window started closing during the look-up, which yields to
+// it, or before: then none is made (the probes a trace still writes as it
+// ends get no name), and the name is told as not found.
 bool HopTable::lookUpName(const std::string &dotted, std::string &name)
 {
+    if (windowGone_()) {
+        name.clear();
+        if (observer_)
+            if (const auto address = textToAddress(dotted))
+                observer_->name(*address, name, false);
+        return false;
+    }
     name = lookUpTargetName(dotted);
     return !windowGone_();
 }

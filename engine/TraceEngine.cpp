@@ -322,13 +322,9 @@ void TraceEngine::settlePending()
     settling_ = true;
     ProbeHistory &history = rows_.history;
     const int32_t open = history.openRun();
+    // Also once the window started closing: each answer is written, without
+    // the look-ups that would yield to the window.
     for (PendingProbe &probe : pending_) {
-        if (windowGone()) {
-            // A closing window gets no more calls, nor do its rows: what
-            // waited for its stamp goes, and the ends of its runs with it.
-            heldRunEnds_.clear();
-            break;
-        }
         settleSendStamp(probe.reply);
         if (observer_)
             while (!heldRunEnds_.empty() && heldRunEnds_.front() < probe.run) {

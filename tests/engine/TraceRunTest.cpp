@@ -584,3 +584,31 @@ TEST_F(TraceRun, TimesSettledLateEndAsTimesGivenAtOnce)
     EXPECT_EQ(read, sent) << "every stamp was read";
     EXPECT_LE(reads, 3) << "a batch at a time";
 }
+
+// Answers that waited for their send stamps when the window started closing
+// are still written, each where it would have gone, without a call to the
+// window or a look-up that would yield to it; the probe in flight is not.
+TEST_F(TraceRun, AnswersWaitingForTheirStampsWhenTheWindowClosesAreKept)
+{
+    path(3);
+    settings.optMaxRuns = 40;
+    settings.optResolveNames = true;
+    net.setLateStamps(true);
+    size_t lookupsAtClose = 0;
+    net.onRequest([&](const EchoRequest &, size_t n) {
+        if (n == 50) {
+            ops.close();
+            lookupsAtClose = net.reverseLookups().size();
+        }
+    });
+    trace();
+    const HopDetails details = engine.details();
+    size_t written = 0;
+    for (int16_t hop = 1; hop <= details.hopCount(); ++hop)
+        written += details.probes(hop).size();
+    EXPECT_EQ(written, 49u);
+    EXPECT_EQ(engine.results.cell(1, 3), "17"); // Sent of hop 1: runs 1 to 17
+    EXPECT_EQ(ops.callsAfterClose(), 0);
+    EXPECT_EQ(net.reverseLookups().size(), lookupsAtClose);
+    EXPECT_EQ(net.stampsUnread(), 0u);
+}
