@@ -61,7 +61,8 @@ print("%s %d/%d no_reply=%d | %s %s | %s %s %d/%d" % (
     size=$(stat -c %s "$tmp/s.kvtrace")
     for cut in $((size / 3)) $((size / 2)) $((size - 40)) $((RANDOM % size)); do
         head -c $cut "$tmp/s.kvtrace" >"$tmp/cut.kvtrace"
-        runs=$(grep -c '^{"r":' "$tmp/cut.kvtrace")
+        # a run's end counts once its line is whole: a last line without its newline is cut
+        runs=$(head -n "$(wc -l <"$tmp/cut.kvtrace")" "$tmp/cut.kvtrace" | grep -c '^{"r":')
         sent=$("$CLI" --open "$tmp/cut.kvtrace" -j 2>"$tmp/err" |
             python3 -c 'import json, sys; h = json.load(sys.stdin)["hops"]; print(h[0]["sent"] if h else 0)' 2>&1)
         if [ "$(head -1 "$tmp/cut.kvtrace" | wc -l)" = 0 ]; then runs="refused"; sent=$(grep -c "line 1" "$tmp/err" | sed 's/1/refused/'); fi
