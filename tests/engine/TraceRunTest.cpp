@@ -322,18 +322,6 @@ TEST_F(TraceRun, AHandleThatCannotBeOpenedIsReportedOnceAndEndsTheTrace)
 
 // ---- probes that cannot leave the machine
 
-namespace {
-
-IcmpEchoReply unsent(int sendErrno)
-{
-    IcmpEchoReply reply;
-    reply.status = IpStatus::notSent;
-    reply.sendErrno = sendErrno;
-    return reply;
-}
-
-} // namespace
-
 struct UnsentCase {
     std::string target;
     int sendErrno;

@@ -53,6 +53,15 @@ struct EchoRequest {
     bool dontFragment() const { return flags & IpOptionInformation::dontFragment; }
 };
 
+// What a send the kernel refused (errno sendErrno) gives.
+inline IcmpEchoReply unsent(int sendErrno)
+{
+    IcmpEchoReply reply;
+    reply.status = IpStatus::notSent;
+    reply.sendErrno = sendErrno;
+    return reply;
+}
+
 // A scripted path for the engine: an echo service and a resolver in one.
 // Main probes (no don't-fragment flag) are answered by the hop of their TTL;
 // don't-fragment probes by the hop whose addresses include the destination.

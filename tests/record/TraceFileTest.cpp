@@ -105,14 +105,6 @@ std::string refusalOf(const std::string &text)
     return std::make_unique<Replayed>(*read.document)->error;
 }
 
-IcmpEchoReply unsent(int sendErrno)
-{
-    IcmpEchoReply reply;
-    reply.status = IpStatus::notSent;
-    reply.sendErrno = sendErrno;
-    return reply;
-}
-
 } // namespace
 
 // Routers 10.0.0.<ttl> or 2001:db8::<ttl>, the target 192.0.2.1 or 2001:db8:ff::1.
