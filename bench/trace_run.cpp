@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "engine/TraceEngine.h"
-#include "engine/WindowOps.h"
+#include "engine/NullWindowOps.h"
 #include "net/IcmpEchoService.h"
 #include "net/SystemResolver.h"
 
@@ -85,27 +85,16 @@ private:
     EchoService &inner_;
 };
 
-// A window nobody looks at: yields return at once, messages go to stderr.
-class QuietWindow : public WindowOps {
+// A window nobody looks at: it names the host, and its messages go to stderr.
+class QuietWindow : public NullWindowOps {
 public:
     explicit QuietWindow(std::string host) : host_(std::move(host)) {}
 
-    void yield() override {}
     void messageBox(const std::string &text, MessageIcon) override {
         std::fprintf(stderr, "trace_run: message: %s\n", text.c_str());
         ++messages;
     }
-    void setCommand1Caption(const std::string &) override {}
-    void setCommand1Enabled(bool) override {}
-    void setCommand3Enabled(bool) override {}
-    void setCommand4Enabled(bool) override {}
-    void setCombo1Enabled(bool) override {}
     std::string combo1Text() const override { return host_; }
-    void setText2(const std::string &) override {}
-    void setText3(const std::string &) override {}
-    void recordHistory() override {}
-    void hideOptions() override {}
-    bool closing() const override { return false; }
 
     int messages = 0;
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/TraceEngine.h"
-#include "engine/WindowOps.h"
+#include "engine/NullWindowOps.h"
 #include "net/EchoService.h"
 #include "net/Resolver.h"
 #include "report/Report.h"
@@ -18,21 +18,6 @@ struct IdleEcho : EchoService {
 struct IdleResolver : Resolver {
     std::optional<IpAddress> firstAddress(const std::string &) override { return {}; }
     std::string officialName(const IpAddress &) override { return {}; }
-};
-struct IdleWindow : WindowOps {
-    void yield() override {}
-    void messageBox(const std::string &, MessageIcon) override {}
-    void setCommand1Caption(const std::string &) override {}
-    void setCommand1Enabled(bool) override {}
-    void setCommand3Enabled(bool) override {}
-    void setCommand4Enabled(bool) override {}
-    void setCombo1Enabled(bool) override {}
-    std::string combo1Text() const override { return {}; }
-    void setText2(const std::string &) override {}
-    void setText3(const std::string &) override {}
-    void recordHistory() override {}
-    void hideOptions() override {}
-    bool closing() const override { return false; }
 };
 
 class ClipboardReport : public ::testing::Test {
@@ -70,7 +55,7 @@ protected:
     TraceSettings settings;
     IdleEcho echo;
     IdleResolver resolver;
-    IdleWindow window;
+    NullWindowOps window;
     TraceEngine engine{settings, echo, resolver, window};
 };
 
