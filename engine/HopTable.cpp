@@ -256,25 +256,19 @@ void HopTable::countReply(int32_t k)
     count.insert(count.begin(), '1');
 }
 
-// False when the window started closing during the look-up, which yields to
-// it, or before: then none is made (the probes a trace still writes as it
-// ends get no name), and the name is told as not found.
+// False when the window started closing, before the look-up or during it.
 bool HopTable::lookUpName(const std::string &dotted, std::string &name)
 {
-    if (windowGone_()) {
-        name.clear();
-        if (observer_)
-            if (const auto address = textToAddress(dotted))
-                observer_->name(*address, name, false);
-        return false;
-    }
     name = lookUpTargetName(dotted);
     return !windowGone_();
 }
 
+// A look-up yields to the window, so a closing one gets none (the probes a
+// trace still writes as it ends): the name is told as not found.
 std::string HopTable::lookUpTargetName(const std::string &dotted)
 {
-    std::string name = Module1::addressToHost(dotted, *resolver_, *ops_);
+    std::string name =
+        windowGone_() ? std::string() : Module1::addressToHost(dotted, *resolver_, *ops_);
     if (observer_)
         if (const auto address = textToAddress(dotted))
             observer_->name(*address, name, false);

@@ -132,8 +132,8 @@ private:
     bool firstProbe_ = false;      // no main probe of this trace has been sent yet
     int32_t run_ = 0;              // the run going on, 1-based
     // Written together once their send stamps are read: at most a batch, and
-    // none later than the window's own refresh (or the end of the runs, a
-    // path MTU search, a long wait) would show it.
+    // none later than the window's own refresh would show it; also before a
+    // path MTU search, in a long wait, on Stop and at the end of the runs.
     static constexpr size_t pendingBatch = 64;
     static constexpr uint64_t pendingAgeUs = 50000;
     std::vector<PendingProbe> pending_;
